@@ -1,0 +1,34 @@
+# tallo_subsystem(NAME DEPS <targets...>)
+#
+# Every folder under src/ is one subsystem library, tallo_<NAME>, built from
+# the .cpp files it holds (header-only until it has one). Dependencies point
+# one way: python -> language -> channels -> circuit -> tracking, base.
+function(tallo_subsystem name)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/${name}/*.cpp")
+  if(sources)
+    add_library(tallo_${name} STATIC ${sources})
+    target_include_directories(tallo_${name} PUBLIC "${PROJECT_SOURCE_DIR}/src")
+    target_link_libraries(tallo_${name} PUBLIC ${ARG_DEPS})
+  else()
+    add_library(tallo_${name} INTERFACE)
+    target_include_directories(tallo_${name} INTERFACE "${PROJECT_SOURCE_DIR}/src")
+    target_link_libraries(tallo_${name} INTERFACE ${ARG_DEPS})
+  endif()
+endfunction()
+
+# tallo_unit_tests(NAME DEPS <targets...>)
+#
+# tests/cpp/<NAME>/*.cpp become one GoogleTest executable, tallo_<NAME>_tests,
+# whose cases CTest discovers one by one.
+function(tallo_unit_tests name)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/cpp/${name}/*.cpp")
+  if(NOT sources)
+    return()
+  endif()
+  add_executable(tallo_${name}_tests ${sources})
+  target_include_directories(tallo_${name}_tests PRIVATE "${CMAKE_CURRENT_SOURCE_DIR}/cpp")
+  target_link_libraries(tallo_${name}_tests PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main)
+  gtest_discover_tests(tallo_${name}_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+endfunction()

@@ -1,0 +1,27 @@
+#include "base/messages.h"
+
+#include <fmt/format.h>
+
+namespace tallo::messages {
+
+std::string index_out_of_bounds(std::size_t len, std::size_t index) {
+    return fmt::format("index out of bounds: the len is {} but the index is {}", len, index);
+}
+
+std::string_view unwrap_none() { return "called `Option::unwrap()` on a `None` value"; }
+
+std::string unwrap_err(std::string_view error) {
+    return fmt::format("called `Result::unwrap()` on an `Err` value: {}", error);
+}
+
+std::string_view poisoned_mutex() { return "called `Result::unwrap()` on an `Err` value: PoisonError { .. }"; }
+
+std::string broadcast(std::size_t from_len, std::size_t to_len) {
+    return fmt::format("ndarray: could not broadcast array from shape: [{}] to: [{}]", from_len, to_len);
+}
+
+std::string_view array_index_out_of_bounds() { return "ndarray: index out of bounds"; }
+
+std::string_view unequal_dimensions() { return "assertion failed: part.equal_dim(dimension)"; }
+
+}  // namespace tallo::messages

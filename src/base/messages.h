@@ -1,0 +1,36 @@
+#pragma once
+
+// The fixed texts that every subsystem shares: the messages of stops raised by
+// bounds checks, absent values, poisoned mutexes and array operations. Hosts
+// may match on them, so they exist here once and code and tests cite them from
+// here. Texts that belong to one subsystem live in that subsystem's own
+// `messages.h`.
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace tallo::messages {
+
+// "index out of bounds: the len is {} but the index is {}"
+std::string index_out_of_bounds(std::size_t len, std::size_t index);
+
+// "called `Option::unwrap()` on a `None` value"
+std::string_view unwrap_none();
+
+// "called `Result::unwrap()` on an `Err` value: {}", the error's description
+// in place of the placeholder.
+std::string unwrap_err(std::string_view error);
+
+// "called `Result::unwrap()` on an `Err` value: PoisonError { .. }"
+std::string_view poisoned_mutex();
+
+// "ndarray: could not broadcast array from shape: [{}] to: [{}]"
+std::string broadcast(std::size_t from_len, std::size_t to_len);
+
+// "ndarray: index out of bounds"
+std::string_view array_index_out_of_bounds();
+
+// "assertion failed: part.equal_dim(dimension)"
+std::string_view unequal_dimensions();
+
+}  // namespace tallo::messages
