@@ -16,4 +16,18 @@ std::string regex_search_failed(std::string_view engine_message) {
     return fmt::format("regular expression search failed: {}", engine_message);
 }
 
+std::string_view clingo_control_failed() { return "Failed creating Clingo control."; }
+std::string_view clingo_add_failed() { return "Failed to add ASP to Clingo."; }
+std::string_view clingo_ground_failed() { return "Failed to ground the ASP with Clingo."; }
+std::string_view clingo_solve_handle_failed() { return "Failed retrieving solve handle from Clingo control."; }
+std::string_view clingo_resume_failed() { return "Failed resume on solve handle."; }
+std::string_view clingo_positive_symbols_failed() { return "Failed to retrieve positive symbols in the model."; }
+std::string_view clingo_complementary_symbols_failed() {
+    return "Failed to retrieve complementary symbols in the model.";
+}
+std::string_view clingo_close_failed() { return "Failed to close solve handle."; }
+std::string clingo_model_failed(std::string_view description) { return fmt::format("Error: {}", description); }
+
+std::string_view unreachable() { return "internal error: entered unreachable code"; }
+
 }  // namespace tallo::messages
