@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "example_model.h"
 #include "language/model_statements.h"
 
 namespace tallo {
@@ -18,32 +19,9 @@ std::string program_of(std::string_view model, const ComparisonTable& comparison
                              statements.targets.at(0));
 }
 
-constexpr const char* example_model =
-    "rain <- source(\"/weather/rain\", Probability).\n"
-    "temp(kitchen) <- source(\"/sensors/kitchen\", Number).\n"
-    "{sunny, cloudy} <- source(\"/sky\", Categorical).\n"
-    "wet <- P(0.9) if rain.\n"
-    "hot(X) <- P(0.7) if room(X) and temp(X) > 30.\n"
-    "room(kitchen).\n"
-    "alarm if wet and not sunny.\n"
-    "alarm if hot(kitchen).\n"
-    "alarm -> target(\"/out/alarm\").\n";
-
 TEST(AspProgram, ExampleModelGivesItsTwelveLines) {
     const ComparisonTable comparisons{{"temp(kitchen)", {{30.0, true, "temp_kitchen_gt_30"}}}};
-    EXPECT_EQ(program_of(example_model, comparisons),
-              "{rain}.\n"
-              "{temp_kitchen_gt_30}.\n"
-              "1 { sunny ; cloudy } 1.\n"
-              "tallo_temp_gt_30(kitchen) :- temp_kitchen_gt_30.\n"
-              "{wet_cause_0}.\n"
-              "wet :- wet_cause_0, rain.\n"
-              "{hot_cause_0(X)} :- room(X).\n"
-              "hot(X) :- hot_cause_0(X), room(X), tallo_temp_gt_30(X).\n"
-              "room(kitchen).\n"
-              "alarm :- wet, not sunny.\n"
-              "alarm :- hot(kitchen).\n"
-              ":- not alarm.\n");
+    EXPECT_EQ(program_of(testing::example_model, comparisons), testing::example_program);
 }
 
 struct ProgramCase {

@@ -8,6 +8,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "example_model.h"
 #include "language/messages.h"
 #include "stop_message.h"
 
@@ -17,21 +18,6 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 using Clause = std::vector<std::string>;
-
-// The twelve-line program that the example model of the compiler generates.
-constexpr const char* example_program =
-    "{rain}.\n"
-    "{temp_kitchen_gt_30}.\n"
-    "1 { sunny ; cloudy } 1.\n"
-    "tallo_temp_gt_30(kitchen) :- temp_kitchen_gt_30.\n"
-    "{wet_cause_0}.\n"
-    "wet :- wet_cause_0, rain.\n"
-    "{hot_cause_0(X)} :- room(X).\n"
-    "hot(X) :- hot_cause_0(X), room(X), tallo_temp_gt_30(X).\n"
-    "room(kitchen).\n"
-    "alarm :- wet, not sunny.\n"
-    "alarm :- hot(kitchen).\n"
-    ":- not alarm.\n";
 
 bool holds(const Clause& clause, const std::string& literal) {
     return std::find(clause.begin(), clause.end(), literal) != clause.end();
@@ -45,7 +31,7 @@ std::multiset<std::set<std::string>> as_sets(const Dnf& dnf) {
 }
 
 TEST(AspSolve, ExampleProgramHasElevenModelsEachWithTheTargetAndItsCauses) {
-    const Dnf dnf = asp::solve(example_program, false);
+    const Dnf dnf = asp::solve(testing::example_program, false);
     ASSERT_EQ(dnf.clauses.size(), 11u);
     std::set<std::set<std::string>> distinct;
     for (const Clause& clause : dnf.clauses) {
@@ -65,7 +51,7 @@ TEST(AspSolve, ExampleProgramHasElevenModelsEachWithTheTargetAndItsCauses) {
 }
 
 TEST(AspSolve, PositiveLiteralsComeBeforeNegativeOnes) {
-    for (const Clause& clause : asp::solve(example_program, false).clauses) {
+    for (const Clause& clause : asp::solve(testing::example_program, false).clauses) {
         const auto first_negative =
             std::find_if(clause.begin(), clause.end(), [](const std::string& l) { return l.front() == '-'; });
         EXPECT_TRUE(std::all_of(first_negative, clause.end(), [](const std::string& l) { return l.front() == '-'; }));
