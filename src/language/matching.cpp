@@ -1,5 +1,6 @@
 #include "language/matching.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 
@@ -53,15 +54,8 @@ std::optional<std::vector<std::string>> args_of(std::string_view atom) {
     const std::size_t close = atom.rfind(')');
     if (open == std::string_view::npos || close == std::string_view::npos) return std::nullopt;
     if (close < open) stop(messages::bad_slice(open + 1, close, atom));
-    std::vector<std::string> args;
-    std::string_view inner = atom.substr(open + 1, close - open - 1);
-    while (true) {
-        const std::size_t comma = inner.find(',');
-        args.emplace_back(unicode::trim(inner.substr(0, comma)));
-        if (comma == std::string_view::npos) break;
-        inner.remove_prefix(comma + 1);
-    }
-    return args;
+    const auto pieces = unicode::split_commas_trimmed(atom.substr(open + 1, close - open - 1));
+    return std::vector<std::string>(pieces.begin(), pieces.end());
 }
 
 bool has_variable_arg(std::string_view atom) {
@@ -72,13 +66,8 @@ bool has_variable_arg(std::string_view atom) {
     std::size_t last = atom.size() - 1;
     while (last > 0 && (static_cast<unsigned char>(atom[last]) & 0xC0) == 0x80) --last;
     if (open + 1 > last) stop(messages::bad_slice(open + 1, last, atom));
-    std::string_view inner = atom.substr(open + 1, last - open - 1);
-    while (true) {
-        const std::size_t comma = inner.find(',');
-        if (is_variable(unicode::trim(inner.substr(0, comma)))) return true;
-        if (comma == std::string_view::npos) return false;
-        inner.remove_prefix(comma + 1);
-    }
+    const auto pieces = unicode::split_commas_trimmed(atom.substr(open + 1, last - open - 1));
+    return std::any_of(pieces.begin(), pieces.end(), is_variable);
 }
 
 std::string sanitize(std::string_view text) {

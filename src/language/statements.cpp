@@ -39,13 +39,8 @@ std::optional<CategoricalSource> CategoricalSource::from_str(std::string_view st
     const auto match = patterns::categorical_source_regex().find(statement);
     if (!match) return std::nullopt;
     CategoricalSource source{{}, std::string(*match->group("topic"))};
-    std::string_view rest = *match->group("categories");
-    while (true) {
-        const std::size_t comma = rest.find(',');
-        const std::string_view category = unicode::trim(rest.substr(0, comma));
+    for (std::string_view category : unicode::split_commas_trimmed(*match->group("categories"))) {
         if (!category.empty()) source.categories.emplace_back(category);
-        if (comma == std::string_view::npos) break;
-        rest.remove_prefix(comma + 1);
     }
     return source;
 }

@@ -111,4 +111,14 @@ std::string_view trim(std::string_view text) {
     return text.substr(begin, end - begin);
 }
 
+std::vector<std::string_view> split_commas_trimmed(std::string_view text) {
+    std::vector<std::string_view> pieces;
+    while (true) {
+        const std::size_t comma = text.find(',');
+        pieces.push_back(trim(text.substr(0, comma)));
+        if (comma == std::string_view::npos) return pieces;
+        text.remove_prefix(comma + 1);
+    }
+}
+
 }  // namespace tallo::unicode

@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace tallo::unicode {
 
@@ -51,5 +52,8 @@ void validate(std::string_view text);
 
 // `text` without the white space at both ends.
 std::string_view trim(std::string_view text);
+
+// The pieces of `text` between the commas, each trimmed, empty ones kept.
+std::vector<std::string_view> split_commas_trimmed(std::string_view text);
 
 }  // namespace tallo::unicode

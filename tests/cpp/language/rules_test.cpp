@@ -127,6 +127,18 @@ TEST(Clause, ThresholdsBeyondTheDoubleRangeSaturate) {
     EXPECT_EQ(tiny->body, Texts{"t_lt_m0"});
 }
 
+TEST(Clause, LongBodiesParseWhole) {
+    std::string statement = "x if";
+    for (int i = 0; i < 5000; ++i) statement += " a(b, C) and t > -1.5 and";
+    statement += " z.";
+    const auto clause = Clause::from_str(statement);
+    ASSERT_TRUE(clause);
+    EXPECT_EQ(clause->body.size(), 10001u);
+    EXPECT_EQ(clause->comparisons.size(), 5000u);
+    EXPECT_EQ(clause->body[1], "t_gt_m1_5");
+    EXPECT_EQ(clause->body.back(), "z");
+}
+
 TEST(Clause, ToAsp) {
     const std::pair<std::string_view, std::string_view> cases[] = {
         {"alarm if burglary and not earthquake.", "alarm :- burglary, not earthquake.\n"},
