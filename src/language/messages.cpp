@@ -28,6 +28,14 @@ std::string_view clingo_complementary_symbols_failed() {
 std::string_view clingo_close_failed() { return "Failed to close solve handle."; }
 std::string clingo_model_failed(std::string_view description) { return fmt::format("Error: {}", description); }
 
+std::string prob_gradient_batching(std::size_t value_size) {
+    return fmt::format("ProbGradient does not support batching (value_size must be 1, got {})", value_size);
+}
+
+std::string source_not_found(std::string_view name) { return fmt::format("Source '{}' not found", name); }
+
+std::string allocation_failed(std::size_t bytes) { return fmt::format("memory allocation of {} bytes failed", bytes); }
+
 std::string_view unreachable() { return "internal error: entered unreachable code"; }
 
 }  // namespace tallo::messages
