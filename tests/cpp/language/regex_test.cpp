@@ -6,7 +6,7 @@
 #include <string>
 
 #include "language/messages.h"
-#include "language/stop_message.h"
+#include "stop_message.h"
 #include "language/unicode.h"
 
 namespace tallo {

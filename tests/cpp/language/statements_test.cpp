@@ -9,7 +9,7 @@
 #include "language/matching.h"
 #include "language/messages.h"
 #include "language/model_statements.h"
-#include "language/stop_message.h"
+#include "stop_message.h"
 
 namespace tallo {
 namespace {

@@ -1,5 +1,7 @@
 #pragma once
 
+// Shared by the unit tests of every folder.
+
 #include <string>
 
 #include "base/panic.h"
