@@ -1,0 +1,31 @@
+#pragma once
+
+// The fixed texts of the circuit subsystem. Hosts may match on them, so code
+// and tests cite them from here.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace tallo::messages {
+
+// "StableGraph::add_edge: node index {} is not a node in the graph"
+std::string add_edge_not_a_node(std::uint32_t index);
+
+// An addition to a graph whose slots are all taken: "called `Result::unwrap()`
+// on an `Err` value: " followed by the graph's reason.
+std::string graph_full();
+
+// "ReactiveCircuit should be a DAG: " followed by a description that names one
+// node on the cycle.
+std::string not_a_dag(std::uint32_t node_on_cycle);
+
+// "ReactiveCircuit edge was missing!"
+std::string_view edge_missing();
+
+// "sum_product cannot be empty!"
+std::string_view empty_sum_product();
+
+// "target_token cannot be empty!"
+std::string_view empty_target_token();
+
+}  // namespace tallo::messages
