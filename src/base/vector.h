@@ -88,10 +88,9 @@ public:
     const double* end() const noexcept { return data() + size_; }
 
     // Write access: gives this Vector storage of its own first if it shares it.
-    double* mutable_data() {
-        make_unique();
-        return block_ ? block_->data() : &inline_;
-    }
+    // Out of line: inlined, the compiler cannot tell the inline element from
+    // the heap block apart and warns about writes past the inline element.
+    double* mutable_data();
     std::span<double> mutable_view() { return {mutable_data(), size_}; }
 
     // True when this Vector and `other` read the same heap storage.

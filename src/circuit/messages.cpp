@@ -6,6 +6,10 @@
 
 namespace tallo::messages {
 
+std::string_view value_size_zero() { return "value_size needs to be positive integer greater than 0!"; }
+
+std::string unknown_semiring_tag(std::uint32_t tag) { return fmt::format("unknown semiring tag {}", tag); }
+
 std::string add_edge_not_a_node(std::uint32_t index) {
     return fmt::format("StableGraph::add_edge: node index {} is not a node in the graph", index);
 }

@@ -8,6 +8,13 @@
 
 namespace tallo::messages {
 
+// A circuit asked for with a batch width of 0:
+// "value_size needs to be positive integer greater than 0!"
+std::string_view value_size_zero();
+
+// A semiring tag outside 0-4 reached the tag switch: "unknown semiring tag {}".
+std::string unknown_semiring_tag(std::uint32_t tag);
+
 // "StableGraph::add_edge: node index {} is not a node in the graph"
 std::string add_edge_not_a_node(std::uint32_t index);
 

@@ -1,0 +1,64 @@
+#include "language/compile_steps.h"
+
+#include <algorithm>
+
+#include <fmt/format.h>
+
+#include "language/matching.h"
+#include "language/output.h"
+
+namespace tallo {
+
+std::vector<ComparisonLiteral> distinct_comparisons(std::string_view atom, const std::vector<Clause>& clauses) {
+    std::vector<ComparisonLiteral> found;
+    const auto add = [&found](ComparisonLiteral literal) {
+        const bool seen = std::any_of(found.begin(), found.end(),
+                                      [&literal](const ComparisonLiteral& f) { return f.name == literal.name; });
+        if (!seen) found.push_back(std::move(literal));
+    };
+    for (const Clause& clause : clauses) {
+        for (const ComparisonLiteral& literal : clause.comparisons) {
+            if (literal.parameterized) {
+                if (auto ground = literal.ground_for(atom)) add(std::move(*ground));
+            } else if (literal.atom == atom) {
+                add(literal);
+            }
+        }
+    }
+    return found;
+}
+
+std::string parameter_group_key(std::string_view head, std::uint32_t k) {
+    return fmt::format("{}#{}", matching::predicate_of(head), k);
+}
+
+std::vector<std::vector<std::uint32_t>> product_terms(const Dnf& dnf,
+                                                      const std::unordered_map<std::string, std::size_t>& index_map) {
+    std::vector<std::vector<std::uint32_t>> products;
+    products.reserve(dnf.clauses.size());
+    for (const std::vector<std::string>& clause : dnf.clauses) {
+        std::vector<std::uint32_t>& product = products.emplace_back();
+        product.reserve(clause.size());
+        for (const std::string& literal : clause) {
+            const auto found = index_map.find(literal);
+            if (found == index_map.end()) continue;
+            // Leaf indices are node-graph indices: the circuit holds fewer
+            // than 2^32 leaves, so the narrowing is exact.
+            product.push_back(static_cast<std::uint32_t>(found->second));
+        }
+    }
+    return products;
+}
+
+namespace verbose {
+
+void print_model(std::string_view model) { print_out(fmt::format("Compiling Tallo from program:\n{}\n", model)); }
+
+void print_setup(std::size_t leaf_count) { print_out(fmt::format("Setup {} signals.\n", leaf_count)); }
+
+void print_solved(std::size_t clause_count) {
+    print_out(fmt::format("Solved Tallo into a DNF with {} clauses\n", clause_count));
+}
+
+}  // namespace verbose
+}  // namespace tallo

@@ -1,0 +1,59 @@
+#pragma once
+
+// The parts of compiling a model that do not depend on the semiring: which
+// comparisons a numeric source gets, the keys of parameter groups, the
+// product terms of a disjunctive normal form, and the verbose lines.
+//
+// Pure functions apart from the prints; safe on any thread.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "language/asp.h"
+#include "language/rules.h"
+#include "language/statements.h"
+
+namespace tallo {
+
+// The distinct comparisons of the numeric source `atom`, in order of first
+// appearance over the clauses: a parameterized comparison contributes its copy
+// grounded for the atom when it fits, a ground one itself when its atom is
+// `atom` exactly. A name met before is skipped.
+std::vector<ComparisonLiteral> distinct_comparisons(std::string_view atom, const std::vector<Clause>& clauses);
+
+// "{predicate}#{k}": the key under which a probabilistic clause with the head
+// `head` and cause number k groups its cause leaves.
+std::string parameter_group_key(std::string_view head, std::uint32_t k);
+
+// Cause numbers: the k-th probabilistic clause with the same full head text
+// gets k. `next` hands out the number for `head` and counts it.
+class CauseCounters {
+public:
+    std::uint32_t next(const std::string& head) { return counters_[head]++; }
+
+private:
+    std::unordered_map<std::string, std::uint32_t> counters_;
+};
+
+// One product term per clause: the indices of the clause's literals, in order,
+// each looked up by its exact text; a literal that names no leaf is left out.
+std::vector<std::vector<std::uint32_t>> product_terms(const Dnf& dnf,
+                                                      const std::unordered_map<std::string, std::size_t>& index_map);
+
+namespace verbose {
+
+// "Compiling Tallo from program:" and the model text as passed, each ending
+// with a line feed.
+void print_model(std::string_view model);
+
+// "Setup {} signals."
+void print_setup(std::size_t leaf_count);
+
+// "Solved Tallo into a DNF with {} clauses"
+void print_solved(std::size_t clause_count);
+
+}  // namespace verbose
+}  // namespace tallo

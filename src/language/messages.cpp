@@ -1,0 +1,41 @@
+#include "language/messages.h"
+
+#include <fmt/format.h>
+
+namespace tallo::messages {
+
+std::string_view invalid_float() { return "ParseFloatError { kind: Invalid }"; }
+
+std::string bad_slice(std::size_t begin, std::size_t end, std::string_view text) {
+    return fmt::format("begin <= end ({} <= {}) when slicing `{}`", begin, end, text);
+}
+
+std::string invalid_utf8(std::size_t at) { return fmt::format("invalid UTF-8 in model text at byte {}", at); }
+
+std::string regex_search_failed(std::string_view engine_message) {
+    return fmt::format("regular expression search failed: {}", engine_message);
+}
+
+std::string_view clingo_control_failed() { return "Failed creating Clingo control."; }
+std::string_view clingo_add_failed() { return "Failed to add ASP to Clingo."; }
+std::string_view clingo_ground_failed() { return "Failed to ground the ASP with Clingo."; }
+std::string_view clingo_solve_handle_failed() { return "Failed retrieving solve handle from Clingo control."; }
+std::string_view clingo_resume_failed() { return "Failed resume on solve handle."; }
+std::string_view clingo_positive_symbols_failed() { return "Failed to retrieve positive symbols in the model."; }
+std::string_view clingo_complementary_symbols_failed() {
+    return "Failed to retrieve complementary symbols in the model.";
+}
+std::string_view clingo_close_failed() { return "Failed to close solve handle."; }
+std::string clingo_model_failed(std::string_view description) { return fmt::format("Error: {}", description); }
+
+std::string prob_gradient_batching(std::size_t value_size) {
+    return fmt::format("ProbGradient does not support batching (value_size must be 1, got {})", value_size);
+}
+
+std::string source_not_found(std::string_view name) { return fmt::format("Source '{}' not found", name); }
+
+std::string allocation_failed(std::size_t bytes) { return fmt::format("memory allocation of {} bytes failed", bytes); }
+
+std::string_view unreachable() { return "internal error: entered unreachable code"; }
+
+}  // namespace tallo::messages

@@ -1,0 +1,44 @@
+#include "language/patterns.h"
+
+#include <fmt/format.h>
+
+namespace tallo::patterns {
+
+const Regex& source_regex() {
+    static const Regex regex(fmt::format(R"re({}\s+<-\s+source\({},\s+{}\)\.)re", ATOM_PATTERN, TOPIC_PATTERN, DTYPE_PATTERN));
+    return regex;
+}
+
+const Regex& target_regex() {
+    static const Regex regex(fmt::format(R"re({}\s+->\s+target\({}\)\.)re", ATOM_PATTERN, TOPIC_PATTERN));
+    return regex;
+}
+
+const Regex& categorical_source_regex() {
+    static const Regex regex(R"re(\{(?<categories>[^}]+)\}\s+<-\s+source\("(?<topic>(?:\/\w+)+)",\s+Categorical\)\.)re");
+    return regex;
+}
+
+const Regex& clause_regex() {
+    static const Regex regex(
+        fmt::format(R"re({}(\s+<-\s+{})?(\s+if\s+{})?\.)re", ATOM_PATTERN, PROBABILITY_PATTERN, BODY_PATTERN));
+    return regex;
+}
+
+const Regex& comparison_literal_regex() {
+    static const Regex regex(
+        R"re((?<comp_atom>\w+(?:\([\w\s,]+\))?)\s+(?<comp_op>[<>])\s+(?<comp_threshold>[+-]?\d+(?:\.\d+)?))re");
+    return regex;
+}
+
+const Regex& and_keyword_regex() {
+    static const Regex regex(R"re(\band\b)re");
+    return regex;
+}
+
+const Regex& literal_regex() {
+    static const Regex regex(R"re((?<literal>(not\s+)?\w+(\([\w\s,]+\))?))re");
+    return regex;
+}
+
+}  // namespace tallo::patterns

@@ -1,0 +1,129 @@
+#include "python/frame.h"
+
+#include <exception>
+#include <new>
+#include <vector>
+
+#include "base/panic.h"
+#include "channels/messages.h"
+#include "python/messages.h"
+
+namespace tallo::python::detail {
+
+namespace {
+
+std::string label_of(const MethodName& name) { return messages::function_label(name.class_name, name.method); }
+
+std::string_view text_of(PyObject* name) {
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(name, &size);
+    if (!utf8) throw_error();
+    return std::string_view(utf8, static_cast<std::size_t>(size));
+}
+
+// Puts the keyword `name` (borrowed str) with `value` into its slot.
+void place_keyword(const MethodName& method, std::span<const std::string_view> parameters, PyObject* name,
+                   PyObject* value, std::span<PyObject*> slots) {
+    std::string_view keyword = text_of(name);
+    for (std::size_t i = 0; i < parameters.size(); ++i) {
+        if (parameters[i] != keyword) continue;
+        if (slots[i]) raise(PyExc_TypeError, messages::multiple_values(label_of(method), keyword));
+        slots[i] = value;
+        return;
+    }
+    raise(PyExc_TypeError, messages::unexpected_keyword(label_of(method), keyword));
+}
+
+}  // namespace
+
+void match(const MethodName& name, std::span<const std::string_view> parameters, std::size_t required,
+           const Arguments& arguments, std::span<PyObject*> slots) {
+    if (arguments.count > parameters.size()) {
+        raise(PyExc_TypeError,
+              messages::too_many_positional(label_of(name), required, parameters.size(), arguments.count));
+    }
+    for (std::size_t i = 0; i < arguments.count; ++i) slots[i] = arguments.positional[i];
+
+    if (arguments.kwnames) {
+        for (Py_ssize_t k = 0; k < PyTuple_GET_SIZE(arguments.kwnames); ++k) {
+            place_keyword(name, parameters, PyTuple_GET_ITEM(arguments.kwnames, k),
+                          arguments.positional[arguments.count + static_cast<std::size_t>(k)], slots);
+        }
+    }
+    if (arguments.kwargs) {
+        PyObject* key = nullptr;    // borrowed: valid while kwargs lives
+        PyObject* value = nullptr;  // borrowed: valid while kwargs lives
+        Py_ssize_t position = 0;
+        while (PyDict_Next(arguments.kwargs, &position, &key, &value)) place_keyword(name, parameters, key, value, slots);
+    }
+
+    std::vector<std::string_view> missing;
+    for (std::size_t i = 0; i < required; ++i) {
+        if (!slots[i]) missing.push_back(parameters[i]);
+    }
+    if (!missing.empty()) raise(PyExc_TypeError, messages::missing_positional(label_of(name), missing));
+}
+
+void name_type_error(std::string_view parameter) noexcept {
+    PyObject* type = nullptr;
+    PyObject* value = nullptr;
+    PyObject* traceback = nullptr;
+    PyErr_Fetch(&type, &value, &traceback);
+    if (type != PyExc_TypeError) {
+        PyErr_Restore(type, value, traceback);
+        return;
+    }
+    PyErr_NormalizeException(&type, &value, &traceback);
+    Ref first = Ref::steal(value);
+    Py_XDECREF(type);
+    Py_XDECREF(traceback);
+    Ref message = Ref::steal(first ? PyObject_Str(first.get()) : nullptr);
+    const char* text = message ? PyUnicode_AsUTF8(message.get()) : nullptr;
+    if (!text) return;  // the interpreter's error from the steps above stays pending
+    try {
+        set_error(PyExc_TypeError, messages::argument_error(parameter, text));
+    } catch (...) {
+        PyErr_NoMemory();
+        return;
+    }
+    if (PyObject* cause = PyException_GetCause(first.get())) {  // returns a new reference
+        PyObject* pending_type = nullptr;
+        PyObject* pending = nullptr;
+        PyObject* pending_traceback = nullptr;
+        PyErr_Fetch(&pending_type, &pending, &pending_traceback);
+        PyErr_NormalizeException(&pending_type, &pending, &pending_traceback);
+        PyException_SetCause(pending, cause);  // steals `cause`
+        PyErr_Restore(pending_type, pending, pending_traceback);
+    }
+}
+
+void not_an_instance(PyObject* self, std::string_view class_name) {
+    raise(PyExc_TypeError, messages::cannot_cast(type_name(self), class_name));
+}
+
+PyObject* fail(const MethodName& name) noexcept {
+    auto panic = [&](std::string_view message) noexcept {
+        try {
+            report_stop(label_of(name), message);
+        } catch (...) {
+            // The report is lost; the exception below still reaches the host.
+        }
+        set_panic(message);
+    };
+    try {
+        throw;
+    } catch (const PyError&) {
+        if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, messages::no_exception_set().data());
+    } catch (const Panic& stop) {
+        panic(stop.message());
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (const std::exception& error) {
+        panic(error.what());
+    } catch (...) {
+        panic(messages::unknown_exception());
+    }
+    return nullptr;
+}
+
+}  // namespace tallo::python::detail

@@ -1,0 +1,120 @@
+// binding_probe: a test-only module whose class `Probe` runs every argument
+// converter and the stop path through the call frame, so the tests can check
+// conversions and argument texts independently of the methods that use them.
+// Each converter method returns what it converted, as a Python object.
+#include <Python.h>
+
+#include <string_view>
+
+#include "base/panic.h"
+#include "python/classes.h"
+#include "python/convert.h"
+#include "python/frame.h"
+#include "python/results.h"
+
+namespace tallo::python {
+
+struct Probe {
+    static constexpr std::string_view name = "Probe";
+};
+
+namespace {
+
+Ref to_py(bool value) { return Ref::borrow(value ? Py_True : Py_False); }
+
+template <class T>
+Ref to_py(const std::optional<T>& value) {
+    return value ? python::to_py(*value) : none();
+}
+
+Ref to_py(const std::vector<std::vector<std::uint32_t>>& rows) { return python::to_py(rows); }
+using python::to_py;
+
+// One static method `name(value)` that converts with C and returns the result.
+template <class C, const std::string_view& method>
+PyObject* echo(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    static constexpr Signature<C> signature{{Probe::name, method}, {"value"}};
+    return call_static(signature, args, nargs, kwnames, [](typename C::type value) { return to_py(value); });
+}
+
+constexpr std::string_view text_name = "text", uint32_name = "uint32", flag_name = "flag", float_name = "float",
+                           optional_float_name = "optional_float", optional_text_name = "optional_text",
+                           text_float_map_name = "text_float_map", float_list_name = "float_list",
+                           float_rows_name = "float_rows", index_rows_name = "index_rows",
+                           optional_texts_name = "optional_texts";
+
+constexpr Signature<arg::Text, arg::Text, arg::Text> three_signature{{Probe::name, "three"},
+                                                                     {"first", "second", "third"}};
+
+PyObject* three(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return call_static(three_signature, args, nargs, kwnames,
+                       [](std::string first, std::string second, std::string third) {
+                           return to_py(std::vector<std::string>{first, second, third});
+                       });
+}
+
+constexpr Signature<arg::UInt32, arg::Default<arg::UInt32, 7u>, arg::Default<arg::Flag, false>,
+                    arg::NoneByDefault<arg::OptionalText>>
+    defaults_signature{{Probe::name, "defaults"}, {"first", "second", "third", "fourth"}};
+
+PyObject* defaults(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return call_static(defaults_signature, args, nargs, kwnames,
+                       [](std::uint32_t first, std::uint32_t second, bool third, std::optional<std::string> fourth) {
+                           Ref a = to_py(first), b = to_py(second), c = to_py(third), d = to_py(fourth);
+                           return Ref::steal(checked(PyTuple_Pack(4, a.get(), b.get(), c.get(), d.get())));
+                       });
+}
+
+constexpr Signature<arg::Text> stop_signature{{Probe::name, "stop"}, {"message"}};
+
+PyObject* stop_with(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return call_static(stop_signature, args, nargs, kwnames, [](std::string message) -> Ref { stop(message); });
+}
+
+constexpr int static_method = METH_FASTCALL | METH_KEYWORDS | METH_STATIC;
+
+#define TALLO_PROBE_METHOD(name, function) \
+    {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function)), static_method, nullptr}
+
+PyMethodDef methods[] = {
+    TALLO_PROBE_METHOD("text", (echo<arg::Text, text_name>)),
+    TALLO_PROBE_METHOD("uint32", (echo<arg::UInt32, uint32_name>)),
+    TALLO_PROBE_METHOD("flag", (echo<arg::Flag, flag_name>)),
+    TALLO_PROBE_METHOD("float", (echo<arg::Float, float_name>)),
+    TALLO_PROBE_METHOD("optional_float", (echo<arg::OptionalFloat, optional_float_name>)),
+    TALLO_PROBE_METHOD("optional_text", (echo<arg::OptionalText, optional_text_name>)),
+    TALLO_PROBE_METHOD("text_float_map", (echo<arg::TextFloatMap, text_float_map_name>)),
+    TALLO_PROBE_METHOD("float_list", (echo<arg::FloatList, float_list_name>)),
+    TALLO_PROBE_METHOD("float_rows", (echo<arg::FloatRows, float_rows_name>)),
+    TALLO_PROBE_METHOD("index_rows", (echo<arg::IndexRows, index_rows_name>)),
+    TALLO_PROBE_METHOD("optional_texts", (echo<arg::OptionalTexts, optional_texts_name>)),
+    TALLO_PROBE_METHOD("three", three),
+    TALLO_PROBE_METHOD("defaults", defaults),
+    TALLO_PROBE_METHOD("stop", stop_with),
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot slots[] = {
+    {Py_tp_new, reinterpret_cast<void*>(refuse_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<Probe>)},
+    {Py_tp_methods, methods},
+    {0, nullptr},
+};
+
+PyModuleDef probe_module = {PyModuleDef_HEAD_INIT, "binding_probe", "", -1, nullptr, nullptr, nullptr, nullptr, nullptr};
+
+}  // namespace
+}  // namespace tallo::python
+
+PyMODINIT_FUNC PyInit_binding_probe() {
+    using namespace tallo::python;
+    try {
+        Ref module = Ref::steal(checked(PyModule_Create(&probe_module)));
+        Ref probe = make_class<Probe>(slots);
+        if (PyModule_AddObjectRef(module.get(), "Probe", probe.get()) < 0) throw_error();
+        return module.release();
+    } catch (...) {
+        if (!PyErr_Occurred()) PyErr_NoMemory();
+        return nullptr;
+    }
+}
