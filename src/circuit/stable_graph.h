@@ -190,56 +190,10 @@ public:
 
     // ---- iteration ----
 
-    // The edges of one node's list, most recent first. An index that is not a
-    // live node has empty lists.
-    class EdgeList {
-    public:
-        class iterator {
-        public:
-            using value_type = EdgeIndex;
-            using difference_type = std::ptrdiff_t;
-            using iterator_category = std::forward_iterator_tag;
-            iterator() = default;
-            EdgeIndex operator*() const noexcept { return at_; }
-            iterator& operator++() noexcept {
-                at_ = graph_->edges_[at_].next[direction_];
-                return *this;
-            }
-            iterator operator++(int) noexcept {
-                iterator before = *this;
-                ++*this;
-                return before;
-            }
-            friend bool operator==(const iterator& a, const iterator& b) noexcept { return a.at_ == b.at_; }
-
-        private:
-            friend class EdgeList;
-            iterator(const StableGraph* graph, int direction, EdgeIndex at) noexcept
-                : graph_(graph), direction_(direction), at_(at) {}
-            const StableGraph* graph_ = nullptr;
-            int direction_ = OUT;
-            EdgeIndex at_ = END;
-        };
-
-        iterator begin() const noexcept { return {graph_, direction_, head_}; }
-        iterator end() const noexcept { return {graph_, direction_, END}; }
-        bool empty() const noexcept { return head_ == END; }
-
-    private:
-        friend class StableGraph;
-        EdgeList(const StableGraph* graph, int direction, EdgeIndex head) noexcept
-            : graph_(graph), direction_(direction), head_(head) {}
-        const StableGraph* graph_;
-        int direction_;
-        EdgeIndex head_;
-    };
-
-    EdgeList outgoing(NodeIndex n) const noexcept { return edge_list(n, OUT); }
-    EdgeList incoming(NodeIndex n) const noexcept { return edge_list(n, IN); }
-
-    // The live indices of one slot list, ascending.
-    template <class Slot>
-    class LiveIndices {
+    // A forward range of indices: starts at `first`, steps with `Step`, ends
+    // at `last`. Serves both the edge lists and the live-slot iteration.
+    template <class Step>
+    class IndexRange {
     public:
         class iterator {
         public:
@@ -249,7 +203,7 @@ public:
             iterator() = default;
             std::uint32_t operator*() const noexcept { return at_; }
             iterator& operator++() noexcept {
-                at_ = next_live(*slots_, at_ + 1);
+                at_ = step_(at_);
                 return *this;
             }
             iterator operator++(int) noexcept {
@@ -260,27 +214,54 @@ public:
             friend bool operator==(const iterator& a, const iterator& b) noexcept { return a.at_ == b.at_; }
 
         private:
-            friend class LiveIndices;
-            iterator(const std::vector<Slot>* slots, std::uint32_t at) noexcept : slots_(slots), at_(at) {}
-            const std::vector<Slot>* slots_ = nullptr;
-            std::uint32_t at_ = 0;
+            friend class IndexRange;
+            iterator(Step step, std::uint32_t at) noexcept : step_(step), at_(at) {}
+            Step step_{};
+            std::uint32_t at_ = END;
         };
 
-        iterator begin() const noexcept { return {slots_, next_live(*slots_, 0)}; }
-        iterator end() const noexcept { return {slots_, static_cast<std::uint32_t>(slots_->size())}; }
+        iterator begin() const noexcept { return {step_, first_}; }
+        iterator end() const noexcept { return {step_, last_}; }
+        bool empty() const noexcept { return first_ == last_; }
 
     private:
         friend class StableGraph;
-        explicit LiveIndices(const std::vector<Slot>* slots) noexcept : slots_(slots) {}
-        static std::uint32_t next_live(const std::vector<Slot>& slots, std::uint32_t from) noexcept {
-            while (from < slots.size() && !slots[from].weight) ++from;
-            return from;
-        }
-        const std::vector<Slot>* slots_;
+        IndexRange(Step step, std::uint32_t first, std::uint32_t last) noexcept
+            : step_(step), first_(first), last_(last) {}
+        Step step_;
+        std::uint32_t first_, last_;
     };
 
-    LiveIndices<NodeSlot> node_indices() const noexcept { return LiveIndices<NodeSlot>(&nodes_); }
-    LiveIndices<EdgeSlot> edge_indices() const noexcept { return LiveIndices<EdgeSlot>(&edges_); }
+private:
+    // From one edge to the next in a node's outgoing or incoming list.
+    struct NextInList {
+        const StableGraph* graph = nullptr;
+        int direction = OUT;
+        std::uint32_t operator()(std::uint32_t at) const noexcept { return graph->edges_[at].next[direction]; }
+    };
+    // From one live slot to the next live one, or to the end of the slots.
+    template <class Slot>
+    struct NextLive {
+        const std::vector<Slot>* slots = nullptr;
+        std::uint32_t operator()(std::uint32_t at) const noexcept { return first_live(*slots, at + 1); }
+    };
+    template <class Slot>
+    static std::uint32_t first_live(const std::vector<Slot>& slots, std::uint32_t from) noexcept {
+        while (from < slots.size() && !slots[from].weight) ++from;
+        return from;
+    }
+
+public:
+    using EdgeList = IndexRange<NextInList>;
+
+    // The edges of one node's list, most recent first. An index that is not a
+    // live node has empty lists.
+    EdgeList outgoing(NodeIndex n) const noexcept { return edge_list(n, OUT); }
+    EdgeList incoming(NodeIndex n) const noexcept { return edge_list(n, IN); }
+
+    // The live indices of the node (edge) slots, ascending.
+    auto node_indices() const noexcept { return live_indices(nodes_); }
+    auto edge_indices() const noexcept { return live_indices(edges_); }
 
     // ---- algorithms ----
 
@@ -371,7 +352,13 @@ private:
     }
 
     EdgeList edge_list(NodeIndex n, int direction) const noexcept {
-        return EdgeList(this, direction, contains_node(n) ? nodes_[n].next[direction] : END);
+        return EdgeList(NextInList{this, direction}, contains_node(n) ? nodes_[n].next[direction] : END, END);
+    }
+
+    template <class Slot>
+    IndexRange<NextLive<Slot>> live_indices(const std::vector<Slot>& slots) const noexcept {
+        auto bound = static_cast<std::uint32_t>(slots.size());
+        return IndexRange<NextLive<Slot>>(NextLive<Slot>{&slots}, first_live(slots, 0), bound);
     }
 
     // Takes edge `e` out of the `direction` list of node `n`.

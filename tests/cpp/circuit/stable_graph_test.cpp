@@ -11,10 +11,12 @@
 
 #include "base/messages.h"
 #include "circuit/messages.h"
+#include "stop_message.h"
 
 namespace tallo {
 namespace {
 
+using testing::stop_message;
 using Graph = StableGraph<std::string, int>;
 
 // Every mutation made through this wrapper is followed by an audit of the
@@ -39,15 +41,6 @@ struct AuditedGraph {
 template <class Range>
 std::vector<std::uint32_t> collect(const Range& range) {
     return std::vector<std::uint32_t>(range.begin(), range.end());
-}
-
-std::string stop_message(auto&& action) {
-    try {
-        action();
-    } catch (const Panic& panic) {
-        return panic.message();
-    }
-    return "(no stop)";
 }
 
 TEST(StableGraph, VacantNodeSlotsAreReusedMostRecentlyFreedFirst) {
