@@ -81,18 +81,7 @@ public:
 
     // ---- mutation ----
     NodeIndex add_node(N weight) {
-        NodeIndex index;
-        if (free_node_ != END) {
-            index = free_node_;
-            NodeSlot& slot = nodes_[index];
-            free_node_ = slot.next[0];
-            slot.weight.emplace(std::move(weight));
-            slot.next[0] = slot.next[1] = END;
-        } else {
-            if (nodes_.size() >= END) stop(messages::graph_full());
-            index = static_cast<NodeIndex>(nodes_.size());
-            nodes_.push_back(NodeSlot{std::move(weight), {END, END}});
-        }
+        NodeIndex index = take_slot(nodes_, free_node_, std::move(weight));
         ++node_count_;
         return index;
     }
@@ -105,17 +94,7 @@ public:
         if (!nodes_[source].weight) stop(messages::add_edge_not_a_node(source));
         if (!nodes_[target].weight) stop(messages::add_edge_not_a_node(target));
 
-        EdgeIndex index;
-        if (free_edge_ != END) {
-            index = free_edge_;
-            EdgeSlot& slot = edges_[index];
-            free_edge_ = slot.next[0];
-            slot.weight.emplace(std::move(weight));
-        } else {
-            if (edges_.size() >= END) stop(messages::graph_full());
-            index = static_cast<EdgeIndex>(edges_.size());
-            edges_.push_back(EdgeSlot{std::move(weight), {END, END}, {END, END}});
-        }
+        EdgeIndex index = take_slot(edges_, free_edge_, std::move(weight));
         EdgeSlot& slot = edges_[index];
         slot.node[OUT] = source;
         slot.node[IN] = target;
@@ -332,13 +311,30 @@ private:
     // - A live edge's `node[OUT]` and `node[IN]` are live nodes.
     struct NodeSlot {
         std::optional<N> weight;
-        std::uint32_t next[2];  // live: heads of the outgoing and incoming lists; vacant: next[0] the next free slot
+        std::uint32_t next[2] = {END, END};  // live: heads of the outgoing and incoming lists; vacant: next[0] the next free slot
     };
     struct EdgeSlot {
         std::optional<E> weight;
-        std::uint32_t node[2];  // source, target
-        std::uint32_t next[2];  // live: next edge in the source's outgoing / target's incoming list; vacant: next[0] the next free slot
+        std::uint32_t node[2] = {END, END};  // source, target
+        std::uint32_t next[2] = {END, END};  // live: next edge in the source's outgoing / target's incoming list; vacant: next[0] the next free slot
     };
+
+    // The most recently vacated slot of `slots`, or a new one, now holding
+    // `weight` with every link END.
+    template <class Slot, class W>
+    static std::uint32_t take_slot(std::vector<Slot>& slots, std::uint32_t& free, W&& weight) {
+        std::uint32_t index = free;
+        if (index != END) {
+            free = slots[index].next[0];
+            slots[index].next[0] = END;
+        } else {
+            if (slots.size() >= END) stop(messages::graph_full());
+            index = static_cast<std::uint32_t>(slots.size());
+            slots.emplace_back();
+        }
+        slots[index].weight.emplace(std::forward<W>(weight));
+        return index;
+    }
 
     template <class T>
     static T* checked(T* found) {
