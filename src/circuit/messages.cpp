@@ -2,10 +2,28 @@
 
 #include <fmt/format.h>
 
+#include "base/messages.h"
+
 namespace tallo::messages {
 
 std::string_view value_size_zero() { return "value_size needs to be positive integer greater than 0!"; }
 
 std::string unknown_semiring_tag(std::uint32_t tag) { return fmt::format("unknown semiring tag {}", tag); }
+
+std::string add_edge_not_a_node(std::uint32_t index) {
+    return fmt::format("StableGraph::add_edge: node index {} is not a node in the graph", index);
+}
+
+std::string graph_full() { return unwrap_err("the graph has no free index left"); }
+
+std::string not_a_dag(std::uint32_t node_on_cycle) {
+    return fmt::format("ReactiveCircuit should be a DAG: node {} lies on a cycle", node_on_cycle);
+}
+
+std::string_view edge_missing() { return "ReactiveCircuit edge was missing!"; }
+
+std::string_view empty_sum_product() { return "sum_product cannot be empty!"; }
+
+std::string_view empty_target_token() { return "target_token cannot be empty!"; }
 
 }  // namespace tallo::messages

@@ -15,4 +15,24 @@ std::string_view value_size_zero();
 // A semiring tag outside 0-4 reached the tag switch: "unknown semiring tag {}".
 std::string unknown_semiring_tag(std::uint32_t tag);
 
+// "StableGraph::add_edge: node index {} is not a node in the graph"
+std::string add_edge_not_a_node(std::uint32_t index);
+
+// An addition to a graph whose slots are all taken: "called `Result::unwrap()`
+// on an `Err` value: " followed by the graph's reason.
+std::string graph_full();
+
+// "ReactiveCircuit should be a DAG: " followed by a description that names one
+// node on the cycle.
+std::string not_a_dag(std::uint32_t node_on_cycle);
+
+// "ReactiveCircuit edge was missing!"
+std::string_view edge_missing();
+
+// "sum_product cannot be empty!"
+std::string_view empty_sum_product();
+
+// "target_token cannot be empty!"
+std::string_view empty_target_token();
+
 }  // namespace tallo::messages
