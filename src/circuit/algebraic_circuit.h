@@ -180,6 +180,10 @@ public:
     template <class S>
     Vector evaluate(const ReactiveCircuit<S>& circuit) const;
 
+    // The DOT text of the terms as a record-shaped table, one field per term
+    // (circuit/dot.cpp).
+    std::string to_dot_text() const;
+
 private:
     std::uint32_t column_for(std::unordered_map<std::uint32_t, std::uint32_t>& map, ColumnSource::Kind kind,
                              std::uint32_t index) {
