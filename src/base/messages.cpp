@@ -24,4 +24,12 @@ std::string_view array_index_out_of_bounds() { return "ndarray: index out of bou
 
 std::string_view unequal_dimensions() { return "assertion failed: part.equal_dim(dimension)"; }
 
+std::string os_error(std::string_view description, int error_number) {
+    return fmt::format("{} (os error {})", description, error_number);
+}
+
+std::string_view nul_in_file_name() { return "file name contained an unexpected NUL byte"; }
+
+std::string_view write_zero() { return "failed to write whole buffer"; }
+
 }  // namespace tallo::messages

@@ -33,4 +33,14 @@ std::string_view array_index_out_of_bounds();
 // "assertion failed: part.equal_dim(dimension)"
 std::string_view unequal_dimensions();
 
+// A failed operating-system call: "{} (os error {})", the C library's
+// description of the error number, then the number.
+std::string os_error(std::string_view description, int error_number);
+
+// A file path holding a NUL character: "file name contained an unexpected NUL byte"
+std::string_view nul_in_file_name();
+
+// A write that took no bytes: "failed to write whole buffer"
+std::string_view write_zero();
+
 }  // namespace tallo::messages

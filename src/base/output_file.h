@@ -1,0 +1,56 @@
+#pragma once
+
+// OutputFile: a file opened for writing, with the failures a host sees as
+// recoverable error values rather than stops.
+//
+// Guarantees:
+// - `create` opens the file write-only, creating it with permissions 0666
+//   less the process's umask or truncating it if it exists. A path holding a
+//   NUL character is refused before anything is touched.
+// - `write_all` writes the whole text or returns the first error; after an
+//   error part of the text may have been written. A write that takes no bytes
+//   ends it with "failed to write whole buffer". Interrupted calls are retried.
+// - `sync` flushes the file to the storage device, repeating while it is
+//   interrupted by a signal.
+// - Errors from the operating system read "<description> (os error <n>)",
+//   the description being the C library's text for the error number.
+// - The file is closed when the owner is destroyed (move-only).
+//
+// Thread-safety: none of its own; one owner uses it at a time.
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "base/result.h"
+
+namespace tallo {
+
+class OutputFile {
+public:
+    static Result<OutputFile> create(const std::string& path);
+
+    OutputFile(OutputFile&& other) noexcept;
+    OutputFile& operator=(OutputFile&& other) noexcept;
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+    ~OutputFile();
+
+    // Nothing on success, else the first error.
+    std::optional<Error> write_all(std::string_view text);
+    std::optional<Error> sync();
+
+private:
+    explicit OutputFile(int descriptor) noexcept : descriptor_(descriptor) {}
+    void close() noexcept;
+
+    int descriptor_ = -1;
+};
+
+// The error of an operating-system call that failed with `error_number`.
+Error os_error(int error_number);
+
+// Creates or truncates the file at `path` and writes `text` into it, unsynced.
+// Nothing on success, else the first error.
+std::optional<Error> write_text_file(const std::string& path, std::string_view text);
+
+}  // namespace tallo

@@ -1,0 +1,239 @@
+#pragma once
+
+// AlgebraicCircuit: the content of one node of a reactive circuit, a sum of
+// product terms over numbered columns. A column reads either a leaf's value
+// or the memory on one of the node's outgoing edges (a producer's cached
+// value).
+//
+// Invariants, kept by every operation:
+// - Every term (`minterms` row) is ascending and holds no column twice. A term
+//   may be empty: it stands for the semiring's one.
+// - `columns[c]` is `ColumnSource::Leaf` of i exactly when `leaf_columns`
+//   maps i to c, and `ColumnSource::Memory` of e exactly when `edge_columns`
+//   maps e to c: at most one column per leaf and per edge.
+// - Column numbers in terms are below `columns.size()`; a column may be used
+//   by no term. (`push_minterm` takes the caller's word for this.)
+// - Columns are numbered in their order of creation and renumbering keeps
+//   their relative order, so within a term columns stand in creation order.
+//
+// Row numbers are positions in `minterms`; only the caller removes rows.
+// The type does not depend on the semiring; only `evaluate` does.
+//
+// Thread-safety: none of its own. `evaluate` only reads, so any number of
+// evaluations may run at once while nothing writes.
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "base/messages.h"
+#include "base/panic.h"
+#include "base/vector.h"
+
+namespace tallo {
+
+template <class S>
+class ReactiveCircuit;
+
+struct ColumnSource {
+    enum Kind : std::uint32_t { Leaf = 0, Memory = 1 } kind;
+    std::uint32_t index;  // a leaf's position in `leafs`, or an edge index of `structure`
+
+    friend bool operator==(const ColumnSource&, const ColumnSource&) = default;
+};
+
+class AlgebraicCircuit {
+public:
+    using Term = std::vector<std::uint32_t>;
+
+    std::vector<Term> minterms;
+    std::vector<ColumnSource> columns;
+    std::unordered_map<std::uint32_t, std::uint32_t> leaf_columns;  // leaf index -> column
+    std::unordered_map<std::uint32_t, std::uint32_t> edge_columns;  // edge index -> column
+    std::uint32_t value_size;
+
+    explicit AlgebraicCircuit(std::uint32_t value_size) : value_size(value_size) {}
+
+    // Appends `term`, sorted and without repeats, and returns its row number.
+    std::uint32_t push_minterm(Term term) {
+        std::sort(term.begin(), term.end());
+        term.erase(std::unique(term.begin(), term.end()), term.end());
+        minterms.push_back(std::move(term));
+        return static_cast<std::uint32_t>(minterms.size() - 1);
+    }
+
+    // Inserts `column` into the term of `row` at its sorted place, unless the
+    // term holds it already. Stops on a row beyond the terms.
+    void add_col_to_minterm(std::uint32_t row, std::uint32_t column) {
+        if (row >= minterms.size()) stop(messages::index_out_of_bounds(minterms.size(), row));
+        Term& term = minterms[row];
+        auto at = std::lower_bound(term.begin(), term.end(), column);
+        if (at == term.end() || *at != column) term.insert(at, column);
+    }
+
+    // The column that reads leaf `leaf`, created if there is none.
+    std::uint32_t ensure_leaf(std::uint32_t leaf) { return column_for(leaf_columns, ColumnSource::Leaf, leaf); }
+
+    // The column that reads the memory on edge `edge`, created if there is none.
+    std::uint32_t create_memory(std::uint32_t edge) { return column_for(edge_columns, ColumnSource::Memory, edge); }
+
+    // Points `column` at the memory of `new_edge` in place of `old_edge`.
+    // Stops on a column beyond the columns.
+    void remap_memory(std::uint32_t column, std::uint32_t old_edge, std::uint32_t new_edge) {
+        if (column >= columns.size()) stop(messages::index_out_of_bounds(columns.size(), column));
+        columns[column] = ColumnSource{ColumnSource::Memory, new_edge};
+        edge_columns.erase(old_edge);
+        edge_columns[new_edge] = column;
+    }
+
+    // The rows whose terms hold `column`, ascending.
+    std::vector<std::uint32_t> minterms_containing_col(std::uint32_t column) const {
+        std::vector<std::uint32_t> rows;
+        for (std::uint32_t row = 0; row < minterms.size(); ++row) {
+            if (std::binary_search(minterms[row].begin(), minterms[row].end(), column)) rows.push_back(row);
+        }
+        return rows;
+    }
+
+    // Deletes `column` from `columns`, its map and every term, and moves every
+    // higher column down by one. Terms left empty stay; rows keep their
+    // numbers. Stops on a column beyond the columns.
+    void remove_col_inner(std::uint32_t column) {
+        if (column >= columns.size()) stop(messages::index_out_of_bounds(columns.size(), column));
+        const ColumnSource source = columns[column];
+        (source.kind == ColumnSource::Leaf ? leaf_columns : edge_columns).erase(source.index);
+        columns.erase(columns.begin() + column);
+        for (Term& term : minterms) {
+            auto at = std::lower_bound(term.begin(), term.end(), column);
+            if (at != term.end() && *at == column) at = term.erase(at);
+            for (; at != term.end(); ++at) --*at;
+        }
+        for (auto* map : {&leaf_columns, &edge_columns}) {
+            for (auto& entry : *map) {
+                if (entry.second > column) --entry.second;
+            }
+        }
+    }
+
+    // The terms that hold leaf `leaf` (in scope) and the others (out of
+    // scope), each as a sub-circuit; both absent when no column reads the
+    // leaf. The in-scope part keeps the leaf's column.
+    std::pair<std::optional<AlgebraicCircuit>, std::optional<AlgebraicCircuit>> split(std::uint32_t leaf) const {
+        auto found = leaf_columns.find(leaf);
+        if (found == leaf_columns.end()) return {};
+        std::vector<Term> in_scope, out_of_scope;
+        for (const Term& term : minterms) {
+            bool holds = std::binary_search(term.begin(), term.end(), found->second);
+            (holds ? in_scope : out_of_scope).push_back(term);
+        }
+        return {sub_circuit(in_scope), sub_circuit(out_of_scope)};
+    }
+
+    // A new circuit of the given terms (in their order) over only the columns
+    // they use, renumbered in ascending order; absent when `terms` is empty.
+    // Stops on a column number beyond the columns.
+    std::optional<AlgebraicCircuit> sub_circuit(const std::vector<Term>& terms) const {
+        if (terms.empty()) return std::nullopt;
+        std::vector<std::uint32_t> used;
+        for (const Term& term : terms) used.insert(used.end(), term.begin(), term.end());
+        std::sort(used.begin(), used.end());
+        used.erase(std::unique(used.begin(), used.end()), used.end());
+        if (!used.empty() && used.back() >= columns.size()) {
+            stop(messages::index_out_of_bounds(columns.size(), used.back()));
+        }
+
+        AlgebraicCircuit part(value_size);
+        for (std::uint32_t old_column : used) {
+            const ColumnSource source = columns[old_column];
+            const auto column = static_cast<std::uint32_t>(part.columns.size());
+            part.columns.push_back(source);
+            (source.kind == ColumnSource::Leaf ? part.leaf_columns : part.edge_columns)[source.index] = column;
+        }
+        part.minterms.reserve(terms.size());
+        for (const Term& term : terms) {
+            Term renumbered;
+            renumbered.reserve(term.size());
+            for (std::uint32_t old_column : term) {
+                auto at = std::lower_bound(used.begin(), used.end(), old_column);
+                renumbered.push_back(static_cast<std::uint32_t>(at - used.begin()));
+            }
+            part.minterms.push_back(std::move(renumbered));
+        }
+        return part;
+    }
+
+    // The node's value in semiring S: the sum over the terms of the product
+    // of their columns' values, read from `circuit`'s leaves and edge
+    // memories. Every column is resolved once, used or not; a circuit without
+    // terms is S's zero and reads nothing. Allocates its product and sum once
+    // per call and writes nothing but its own vectors.
+    //
+    // Stops on a leaf column beyond the leaves or a column number beyond the
+    // columns (the bounds text), on a memory column whose edge is not live
+    // (the unwrap text), and on a column value whose length S's `mul` refuses.
+    template <class S>
+    Vector evaluate(const ReactiveCircuit<S>& circuit) const;
+
+    // The DOT text of the terms as a record-shaped table, one field per term
+    // (circuit/dot.cpp).
+    std::string to_dot_text() const;
+
+private:
+    std::uint32_t column_for(std::unordered_map<std::uint32_t, std::uint32_t>& map, ColumnSource::Kind kind,
+                             std::uint32_t index) {
+        auto [entry, added] = map.try_emplace(index, static_cast<std::uint32_t>(columns.size()));
+        if (added) columns.push_back(ColumnSource{kind, index});
+        return entry->second;
+    }
+};
+
+template <class S>
+Vector AlgebraicCircuit::evaluate(const ReactiveCircuit<S>& circuit) const {
+    if (minterms.empty()) return S::zero(value_size);
+
+    // Most nodes have few columns: resolve them into a stack array and go to
+    // the heap only for wide nodes.
+    constexpr std::size_t INLINE_COLUMNS = 32;
+    std::array<std::span<const double>, INLINE_COLUMNS> inline_values;
+    std::vector<std::span<const double>> heap_values;
+    std::span<const double>* values = inline_values.data();
+    if (columns.size() > INLINE_COLUMNS) {
+        heap_values.resize(columns.size());
+        values = heap_values.data();
+    }
+    const auto& leafs = circuit.leafs;
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+        const ColumnSource source = columns[c];
+        if (source.kind == ColumnSource::Leaf) {
+            if (source.index >= leafs.size()) stop(messages::index_out_of_bounds(leafs.size(), source.index));
+            values[c] = leafs[source.index].value.view();
+        } else {
+            const Vector* memory = circuit.structure.find_edge(source.index);
+            if (!memory) stop(std::string(messages::unwrap_none()));
+            values[c] = memory->view();
+        }
+    }
+
+    const Vector one = S::one(value_size);
+    Vector product_storage(value_size);
+    const std::span<double> product = product_storage.mutable_view();
+    typename S::Sum sum(value_size);
+    const std::size_t column_count = columns.size();
+    for (const Term& term : minterms) {
+        std::copy(one.begin(), one.end(), product.begin());
+        for (std::uint32_t c : term) {
+            if (c >= column_count) stop(messages::index_out_of_bounds(column_count, c));
+            S::mul(product, values[c]);
+        }
+        sum.add(product);
+    }
+    return sum.finish();
+}
+
+}  // namespace tallo

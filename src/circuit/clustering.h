@@ -1,0 +1,25 @@
+#pragma once
+
+// Frequency clustering: leaves' change frequencies grouped into bins of equal
+// width, and the occupied bins turned into levels, the highest frequencies at
+// level 0.
+//
+// Guarantees:
+// - One level per value, in the order of the values; a pure function.
+// - Bin j holds the values v with boundary[j-1] < v <= boundary[j]; a value
+//   above every boundary, positive infinity included, falls in the bin after
+//   the last boundary. So does not-a-number, which lies at or below no
+//   boundary: a leaf whose frequency is unknown is treated as one that
+//   changes most often and stays near the root, where its changes cost least
+//   to follow.
+// - Levels leave no gaps: the occupied bins are ranked, and the level of a
+//   value is the highest rank less its bin's rank.
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace tallo::clustering {
+
+std::vector<std::uint32_t> partitioning(std::span<const double> values, std::span<const double> boundaries);
+
+}  // namespace tallo::clustering
