@@ -20,12 +20,15 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
+#include "base/output_file.h"
 #include "base/panic.h"
 #include "base/poisonable.h"
 #include "base/vector.h"
 #include "circuit/algebraic_circuit.h"
+#include "circuit/dot.h"
 #include "circuit/leaf.h"
 #include "circuit/messages.h"
 #include "circuit/semiring.h"
@@ -57,9 +60,27 @@ public:
     static ReactiveCircuit from_sum_product(std::uint32_t value_size,
                                             const std::vector<std::vector<std::uint32_t>>& sum_product,
                                             const std::string& target_token);
+
+    // Moving leaves between levels and adapting the levels to the leaves'
+    // change frequencies: circuit/restructure.h.
+    void drop_leaf(std::uint32_t leaf);
+    void lift_leaf(std::uint32_t leaf);
+    std::pair<std::uint32_t, std::uint32_t> add_root(std::uint32_t node);  // (new root, its edge)
+    std::uint32_t disconnect(std::uint32_t consumer, std::uint32_t producer);  // the row that read it
+    std::uint32_t add_split_part(AlgebraicCircuit part, std::uint32_t leaf);
+    void adapt(const std::vector<double>& boundaries);
+
+    // The DOT text of the graph (circuit/dot.h), and that text written to a
+    // file: nothing on success, else the first I/O error.
+    std::string to_dot_text() const { return dot::reactive_circuit_text(structure, target_nodes); }
+    std::optional<Error> to_dot(const std::string& path) const { return write_text_file(path, to_dot_text()); }
 };
 
 template <class S>
 using SharedCircuit = Shared<ReactiveCircuit<S>>;
 
 }  // namespace tallo
+
+// The definitions of the leaf moves and adaptation, so that every user of the
+// circuit has them.
+#include "circuit/restructure.h"
