@@ -14,7 +14,6 @@
 
 #include "base/output_file.h"
 #include "base/panic.h"
-#include "circuit/dot.h"
 #include "python/messages.h"
 
 extern char** environ;
@@ -163,10 +162,6 @@ std::string run_graphviz(const std::string& program, const std::vector<std::stri
 
 namespace {
 
-std::string circuit_text(CircuitView circuit) {
-    return dot::reactive_circuit_text(circuit.structure, circuit.target_nodes);
-}
-
 // The file at `path`, created or truncated, holding `text`, synced.
 Result<OutputFile> write_synced(const std::string& path, std::string_view text) {
     Result<OutputFile> file = OutputFile::create(path);
@@ -178,24 +173,15 @@ Result<OutputFile> write_synced(const std::string& path, std::string_view text) 
 
 }  // namespace
 
-std::optional<Error> write_dot(CircuitView circuit, const std::string& path) {
-    return write_text_file(path, circuit_text(circuit));
-}
-
-std::optional<Error> write_svg(CircuitView circuit, const std::string& path, bool keep_dot) {
+std::optional<Error> write_svg(std::string_view dot_text, const std::string& path, bool keep_dot) {
     const std::string dot_path = keep_dot ? path + ".dot" : path;
-    if (auto error = write_dot(circuit, dot_path)) return error;
-    const std::string svg = run_graphviz("dot", {"-Tsvg", dot_path});
-    Result<OutputFile> file = write_synced(path, svg);
+    if (auto error = write_text_file(dot_path, dot_text)) return error;
+    Result<OutputFile> file = write_synced(path, run_graphviz("dot", {"-Tsvg", dot_path}));
     if (!file) return file.error();
     return std::nullopt;
 }
 
-std::optional<Error> write_combined_svg(CircuitView circuit, const std::string& path) {
-    std::string graphs = circuit_text(circuit);
-    for (std::uint32_t node : circuit.structure.node_indices()) {
-        graphs += circuit.structure.unchecked_node(node).to_dot_text();
-    }
+std::optional<Error> write_combined_svg(std::string_view graphs, const std::string& path) {
     // Each stage's file stays open until the end; they close newest first.
     Result<OutputFile> combined = write_synced(path, graphs);
     if (!combined) return combined.error();

@@ -24,13 +24,11 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <unordered_map>
+#include <string_view>
 #include <vector>
 
 #include "base/result.h"
-#include "base/vector.h"
-#include "circuit/algebraic_circuit.h"
-#include "circuit/stable_graph.h"
+#include "circuit/reactive_circuit.h"
 
 namespace tallo::graphviz {
 
@@ -47,23 +45,25 @@ Result<ProgramOutput> run_program(const std::string& program, const std::vector<
 // when it cannot be started.
 std::string run_graphviz(const std::string& program, const std::vector<std::string>& arguments);
 
-// The shape of a circuit as the exports read it.
-struct CircuitView {
-    const StableGraph<AlgebraicCircuit, Vector>& structure;
-    const std::unordered_map<std::string, std::uint32_t>& target_nodes;
-};
-
-// The circuit's DOT text into the file at `path`, unsynced.
-std::optional<Error> write_dot(CircuitView circuit, const std::string& path);
-
-// The circuit rendered by `dot -Tsvg` into `path`, synced. The DOT text goes
+// `dot_text` rendered by `dot -Tsvg` into `path`, synced. The DOT text goes
 // to `path` + ".dot" when `keep_dot`, else to `path` itself, which `dot` has
 // read to its end before its output replaces it.
-std::optional<Error> write_svg(CircuitView circuit, const std::string& path, bool keep_dot);
+std::optional<Error> write_svg(std::string_view dot_text, const std::string& path, bool keep_dot);
 
-// The circuit's DOT text followed by every live node's record text (ascending
-// node index) into `path`, merged there by `gvpack -u`, then rendered by
-// `dot -Tsvg`; each stage replaces the file's contents and is synced.
-std::optional<Error> write_combined_svg(CircuitView circuit, const std::string& path);
+// `graphs` (several DOT graphs, one after another) into `path`, merged there
+// by `gvpack -u`, then rendered by `dot -Tsvg`; each stage replaces the
+// file's contents and is synced.
+std::optional<Error> write_combined_svg(std::string_view graphs, const std::string& path);
+
+// The circuit's DOT text followed by the record text of every live node, in
+// ascending node index.
+template <class S>
+std::string combined_dot_text(const ReactiveCircuit<S>& circuit) {
+    std::string graphs = circuit.to_dot_text();
+    for (std::uint32_t node : circuit.structure.node_indices()) {
+        graphs += circuit.structure.unchecked_node(node).to_dot_text();
+    }
+    return graphs;
+}
 
 }  // namespace tallo::graphviz

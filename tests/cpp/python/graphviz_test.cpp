@@ -11,13 +11,12 @@
 #include <iterator>
 #include <optional>
 #include <string>
-#include <unordered_map>
 
 #include "base/output_file.h"
 #include "base/vector.h"
 #include "circuit/algebraic_circuit.h"
-#include "circuit/dot.h"
-#include "circuit/stable_graph.h"
+#include "circuit/reactive_circuit.h"
+#include "circuit/semiring.h"
 #include "python/messages.h"
 #include "stop_message.h"
 
@@ -80,16 +79,15 @@ protected:
         root.push_minterm({root.ensure_leaf(0), root.create_memory(0)});
         AlgebraicCircuit below(1);
         below.push_minterm({below.ensure_leaf(1)});
-        structure_.add_node(std::move(root));
-        structure_.add_node(std::move(below));
-        structure_.add_edge(0, 1, Vector{-0.5});
-        targets_["/t"] = 0;
+        circuit_.structure.add_node(std::move(root));
+        circuit_.structure.add_node(std::move(below));
+        circuit_.structure.add_edge(0, 1, Vector{-0.5});
+        circuit_.target_nodes["/t"] = 0;
     }
     void TearDown() override { fs::remove_all(dir_); }
 
     fs::path bin() const { return dir_ / "bin"; }
     std::string at(const char* name) const { return (dir_ / name).string(); }
-    CircuitView circuit() const { return {structure_, targets_}; }
 
     // A program in bin() that writes the file named by its last argument to
     // standard output, standing in for a Graphviz program.
@@ -99,15 +97,11 @@ protected:
         fs::permissions(script, fs::perms::owner_all);
     }
 
-    std::string combined_text() const {
-        std::string text = dot::reactive_circuit_text(structure_, targets_);
-        for (std::uint32_t n : structure_.node_indices()) text += structure_.unchecked_node(n).to_dot_text();
-        return text;
-    }
+    std::string text() const { return circuit_.to_dot_text(); }
+    std::string combined_text() const { return combined_dot_text(circuit_); }
 
     fs::path dir_;
-    StableGraph<AlgebraicCircuit, Vector> structure_;
-    std::unordered_map<std::string, std::uint32_t> targets_;
+    ReactiveCircuit<LogProb> circuit_{1};
 };
 
 TEST_F(GraphvizTest, AProgramThatCannotStartIsAStartErrorOrAStop) {
@@ -130,17 +124,17 @@ TEST_F(GraphvizTest, AProgramThatCannotStartIsAStartErrorOrAStop) {
 }
 
 TEST_F(GraphvizTest, SvgKeepsTheDotTextBesideItOnlyWhenAsked) {
-    EXPECT_FALSE(write_svg(circuit(), at("kept.svg"), true));
-    EXPECT_EQ(contents(at("kept.svg.dot")), dot::reactive_circuit_text(structure_, targets_));
+    EXPECT_FALSE(write_svg(text(), at("kept.svg"), true));
+    EXPECT_EQ(contents(at("kept.svg.dot")), text());
     EXPECT_NE(contents(at("kept.svg")).find("<svg"), std::string::npos);
 
-    EXPECT_FALSE(write_svg(circuit(), at("alone.svg"), false));
+    EXPECT_FALSE(write_svg(text(), at("alone.svg"), false));
     EXPECT_NE(contents(at("alone.svg")).find("<svg"), std::string::npos);
     EXPECT_FALSE(fs::exists(at("alone.svg.dot")));
 }
 
 TEST_F(GraphvizTest, CombinedSvgRendersTheMergedGraphs) {
-    EXPECT_FALSE(write_combined_svg(circuit(), at("all.svg")));
+    EXPECT_FALSE(write_combined_svg(combined_text(), at("all.svg")));
     const std::string svg = contents(at("all.svg"));
     EXPECT_NE(svg.find("<svg"), std::string::npos);
     EXPECT_NE(svg.find("L0\u00b7M0"), std::string::npos) << "the node's record is part of the picture";
@@ -150,34 +144,30 @@ TEST_F(GraphvizTest, CombinedSvgHandsEveryGraphToGvpackAndItsOutputToDot) {
     fake("gvpack");
     fake("dot");
     SearchPath path(bin().string());
-    EXPECT_FALSE(write_combined_svg(circuit(), at("all.svg")));
+    EXPECT_FALSE(write_combined_svg(combined_text(), at("all.svg")));
     EXPECT_EQ(contents(at("all.svg")), combined_text());
 
     // A circuit without nodes is one graph.
-    structure_ = {};
-    targets_.clear();
-    EXPECT_FALSE(write_combined_svg(circuit(), at("empty.svg")));
-    EXPECT_EQ(contents(at("empty.svg")), dot::reactive_circuit_text(structure_, targets_));
+    circuit_ = ReactiveCircuit<LogProb>(1);
+    EXPECT_EQ(combined_text(), text());
+    EXPECT_FALSE(write_combined_svg(combined_text(), at("empty.svg")));
+    EXPECT_EQ(contents(at("empty.svg")), text());
 }
 
 TEST_F(GraphvizTest, AMissingProgramStopsAndLeavesWhatWasWritten) {
     const std::string stopped = messages::failed_to_run_graphviz(os_text(ENOENT));
     {
         SearchPath path(bin().string());
-        EXPECT_EQ(stop_message([&] { write_svg(circuit(), at("a.svg"), true); }), stopped);
-        EXPECT_EQ(contents(at("a.svg.dot")), dot::reactive_circuit_text(structure_, targets_));
+        EXPECT_EQ(stop_message([&] { write_svg(text(), at("a.svg"), true); }), stopped);
+        EXPECT_EQ(contents(at("a.svg.dot")), text());
         EXPECT_FALSE(fs::exists(at("a.svg")));
 
-        EXPECT_EQ(stop_message([&] { write_combined_svg(circuit(), at("b.svg")); }), stopped);
+        EXPECT_EQ(stop_message([&] { write_combined_svg(combined_text(), at("b.svg")); }), stopped);
         EXPECT_EQ(contents(at("b.svg")), combined_text());
-
-        // The DOT file needs no program.
-        EXPECT_FALSE(write_dot(circuit(), at("c.dot")));
-        EXPECT_EQ(contents(at("c.dot")), dot::reactive_circuit_text(structure_, targets_));
     }
     fake("gvpack");
     SearchPath path(bin().string());
-    EXPECT_EQ(stop_message([&] { write_combined_svg(circuit(), at("d.svg")); }), stopped);
+    EXPECT_EQ(stop_message([&] { write_combined_svg(combined_text(), at("d.svg")); }), stopped);
     EXPECT_EQ(contents(at("d.svg")), combined_text()) << "gvpack's output stays when dot is missing";
 }
 
@@ -186,23 +176,21 @@ TEST_F(GraphvizTest, AFileErrorEndsTheExportBeforeAnyProgramRuns) {
     SearchPath path(bin().string());
     const std::string missing = at("missing/out.svg");
     const std::string enoent = os_text(ENOENT);
-    std::optional<Error> error = write_dot(circuit(), missing);
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->message, enoent);
+    std::optional<Error> error;
     for (bool keep_dot : {false, true}) {
-        error = write_svg(circuit(), missing, keep_dot);
+        error = write_svg(text(), missing, keep_dot);
         ASSERT_TRUE(error);
         EXPECT_EQ(error->message, enoent);
     }
-    error = write_combined_svg(circuit(), missing);
+    error = write_combined_svg(combined_text(), missing);
     ASSERT_TRUE(error);
     EXPECT_EQ(error->message, enoent);
 }
 
 TEST_F(GraphvizTest, AnUnreadableDotTextIsNoError) {
-    targets_.clear();
-    targets_["/t\"x"] = 0;
-    EXPECT_FALSE(write_svg(circuit(), at("bad.svg"), false));
+    circuit_.target_nodes.clear();
+    circuit_.target_nodes["/t\"x"] = 0;
+    EXPECT_FALSE(write_svg(text(), at("bad.svg"), false));
     EXPECT_TRUE(fs::exists(at("bad.svg")));
 }
 
