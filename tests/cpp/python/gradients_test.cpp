@@ -56,6 +56,14 @@ void expect_probabilities(const Circuit& circuit, const std::vector<double>& exp
     }
 }
 
+// One fitting step's inputs and the leaf probabilities it leaves.
+struct Selection {
+    const char* what;
+    Derivatives gradients;
+    Names names;  // the atoms or parameter groups selected
+    std::vector<double> expected;
+};
+
 TEST(UnpackGradients, KeysDerivativesByLeafNameAndLeavesOutMisshapenTargets) {
     // Two leaves named "x": the higher index wins.
     Circuit circuit = with_leaves({{"x", 0.1}, {"-x", 0.9}, {"x", 0.2}});
@@ -91,21 +99,15 @@ TEST(Fit, StepsEachSelectedLeafAgainstItsDerivativeAndClamps) {
 
 TEST(Fit, SelectsLeavesByAtomsAndByDerivatives) {
     const Derivatives all = {{"a", 0.1}, {"b", 0.1}, {"-b", -0.1}, {"nothing", 1.0}};
-    struct Case {
-        const char* what;
-        Derivatives gradients;
-        Names atoms;
-        std::vector<double> expected;
-    };
-    const std::vector<Case> cases = {
+    const std::vector<Selection> cases = {
         {"no atoms: every leaf with a derivative", all, std::nullopt, {0.4, 0.4, 0.6, 0.5}},
         {"atoms pick among them", all, Names{{"b", "c", "nothing"}}, {0.5, 0.4, 0.5, 0.5}},
         {"an empty atoms list selects none", all, Names{std::vector<std::string>{}}, {0.5, 0.5, 0.5, 0.5}},
         {"no derivatives select none", {}, std::nullopt, {0.5, 0.5, 0.5, 0.5}},
     };
-    for (const Case& c : cases) {
+    for (const Selection& c : cases) {
         Circuit circuit = with_leaves({{"a", 0.5}, {"b", 0.5}, {"-b", 0.5}, {"c", 0.5}});
-        fit(circuit, c.gradients, 1.0, 1.0, c.atoms, 1.0);
+        fit(circuit, c.gradients, 1.0, 1.0, c.names, 1.0);
         expect_probabilities(circuit, c.expected, c.what);
     }
 }
@@ -144,24 +146,18 @@ protected:
 };
 
 TEST_F(FitParameters, GivesEveryLeafOfAGroupOneValueFromTheSumOfItsDerivatives) {
-    struct Case {
-        const char* what;
-        Derivatives gradients;
-        Names parameters;
-        std::vector<double> expected;
-    };
     // lr * loss = 0.5. "p#0": 0.4 - 0.3 * 0.5 from its first leaf; "q#1":
     // 0.5 + 0.3 * 0.5. Without derivatives a group takes its first leaf's
     // value. Complements get one minus it; sources never change.
-    const std::vector<Case> cases = {
+    const std::vector<Selection> cases = {
         {"every group", derivatives, std::nullopt, {0.25, 0.75, 0.25, 0.75, 0.65, 0.35, 0.9, 0.1}},
         {"selected groups", derivatives, Names{{"q#1", "r#9"}}, {0.4, 0.6, 0.3, 0.8, 0.65, 0.35, 0.9, 0.1}},
         {"an empty selection", derivatives, Names{std::vector<std::string>{}}, {0.4, 0.6, 0.3, 0.8, 0.5, 0.5, 0.9, 0.1}},
         {"no derivatives", {}, std::nullopt, {0.4, 0.6, 0.4, 0.6, 0.5, 0.5, 0.9, 0.1}},
     };
-    for (const Case& c : cases) {
+    for (const Selection& c : cases) {
         Circuit fitted = circuit;
-        fit_parameters(fitted, groups, c.gradients, 0.5, 1.0, c.parameters, 1.0);
+        fit_parameters(fitted, groups, c.gradients, 0.5, 1.0, c.names, 1.0);
         expect_probabilities(fitted, c.expected, c.what);
     }
 }
