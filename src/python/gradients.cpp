@@ -103,4 +103,46 @@ void fit_parameters(ReactiveCircuit<ProbGradient>& circuit,
     apply(circuit, pending, timestamp);
 }
 
+namespace {
+
+// The leaf names of the source named by `key`, in stored order.
+std::vector<std::string> source_leaf_names(std::string_view key, const std::vector<Source>& sources,
+                                           const std::vector<CategoricalSource>& categorical_sources,
+                                           const ComparisonTable& comparisons) {
+    for (const Source& source : sources) {
+        if (source.atom != key && source.topic != key) continue;
+        switch (source.dtype) {
+            case DataType::Probability:
+            case DataType::Boolean:
+                return {source.atom};
+            case DataType::Density:
+            case DataType::Number: {
+                std::vector<std::string> names;
+                if (auto entries = comparisons.find(source.atom); entries != comparisons.end()) {
+                    for (const ComparisonEntry& entry : entries->second) names.push_back(entry.name);
+                }
+                return names;
+            }
+            case DataType::Categorical:  // parsed sources never hold it; categories are their own statements
+                return {};
+        }
+    }
+    for (const CategoricalSource& source : categorical_sources) {
+        if (source.topic == key) return source.categories;
+    }
+    return {};
+}
+
+}  // namespace
+
+Derivatives source_gradients(const Derivatives& gradients, std::string_view key, const std::vector<Source>& sources,
+                             const std::vector<CategoricalSource>& categorical_sources,
+                             const ComparisonTable& comparisons) {
+    Derivatives picked;
+    for (const std::string& name : source_leaf_names(key, sources, categorical_sources, comparisons)) {
+        if (auto derivative = gradients.find(name); derivative != gradients.end()) picked.insert(*derivative);
+    }
+    return picked;
+}
+
 }  // namespace tallo::gradients

@@ -20,9 +20,11 @@
 // - A new probability is clamped into [0, 1]; a NaN stays NaN.
 // - Names in `gradients` or in the selections that match nothing are ignored.
 // - The caller holds the circuit's mutex (and, for a model, the model's
-//   first) for the whole call; nothing here locks.
+//   first) for the whole call; nothing here locks. `source_gradients` reads
+//   only the model's statements and needs the model's mutex alone.
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -30,6 +32,8 @@
 #include "circuit/leaf.h"
 #include "circuit/reactive_circuit.h"
 #include "circuit/semiring.h"
+#include "language/asp_program.h"
+#include "language/statements.h"
 
 namespace tallo::gradients {
 
@@ -75,5 +79,14 @@ void fit_parameters(ReactiveCircuit<ProbGradient>& circuit,
                     const std::unordered_map<std::string, std::vector<std::string>>& parameter_groups,
                     const Derivatives& gradients, double lr, double loss,
                     const std::optional<std::vector<std::string>>& parameters, double timestamp);
+
+// The entries of `gradients` that belong to the source named by `key`, an
+// atom or a channel. The first source statement whose atom or channel is the
+// key decides: a Probability or Boolean source gives its atom, a Density or
+// Number source its comparisons. Failing that, the first categorical source
+// on that channel gives its categories. Complements are never among them.
+Derivatives source_gradients(const Derivatives& gradients, std::string_view key, const std::vector<Source>& sources,
+                             const std::vector<CategoricalSource>& categorical_sources,
+                             const ComparisonTable& comparisons);
 
 }  // namespace tallo::gradients

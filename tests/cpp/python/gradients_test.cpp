@@ -16,6 +16,8 @@
 #include "circuit/leaf.h"
 #include "circuit/reactive_circuit.h"
 #include "circuit/semiring.h"
+#include "language/asp_program.h"
+#include "language/statements.h"
 
 namespace tallo::gradients {
 namespace {
@@ -172,6 +174,47 @@ TEST_F(FitParameters, ReadsAndFitsTheLastLeafOfARepeatedName) {
     Circuit repeated = with_leaves({{"c", 0.2}, {"-c", 0.8}, {"c", 0.6}, {"-c", 0.4}});
     fit_parameters(repeated, {{"p#0", {"c"}}}, {{"c", 0.2}}, 1.0, 1.0, std::nullopt, 1.0);
     expect_probabilities(repeated, {0.2, 0.8, 0.4, 0.6}, "the later pair");
+}
+
+TEST(SourceGradients, PicksTheLeavesOfTheSourceThatAnAtomOrChannelNames) {
+    const std::vector<Source> sources = {
+        {"a", "/in/a", DataType::Probability},
+        {"flag", "/in/flag", DataType::Boolean},
+        {"temp", "/in/temp", DataType::Number},
+        {"dens", "/in/dens", DataType::Density},  // no comparison uses it
+        {"x", "/shared", DataType::Probability},
+        {"a", "/in/again", DataType::Boolean},
+    };
+    const std::vector<CategoricalSource> categorical = {
+        {{"red", "green", "blue"}, "/in/color"},
+        {{"green"}, "/shared"},
+    };
+    const ComparisonTable comparisons = {
+        {"temp", {{30.0, true, "temp_gt_30"}, {10.0, false, "temp_lt_10"}}},
+    };
+    const Derivatives gradients = {{"a", 1.0},          {"-a", 2.0},         {"flag", 3.0},
+                                   {"temp_gt_30", 4.0}, {"temp_lt_10", 5.0}, {"-temp_gt_30", 6.0},
+                                   {"red", 7.0},        {"green", 8.0},      {"x", 9.0}};
+    struct Case {
+        const char* key;
+        Derivatives expected;
+    };
+    const std::vector<Case> cases = {
+        {"a", {{"a", 1.0}}},
+        {"/in/a", {{"a", 1.0}}},
+        {"/in/again", {{"a", 1.0}}},
+        {"/in/flag", {{"flag", 3.0}}},
+        {"temp", {{"temp_gt_30", 4.0}, {"temp_lt_10", 5.0}}},
+        {"/in/temp", {{"temp_gt_30", 4.0}, {"temp_lt_10", 5.0}}},
+        {"dens", {}},
+        {"/in/color", {{"red", 7.0}, {"green", 8.0}}},  // "blue" has no derivative
+        {"red", {}},                                     // a category is no key
+        {"/shared", {{"x", 9.0}}},                       // a source comes before a categorical source
+        {"/in", {}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(source_gradients(gradients, c.key, sources, categorical, comparisons), c.expected) << c.key;
+    }
 }
 
 }  // namespace
