@@ -26,4 +26,6 @@ std::string_view empty_sum_product() { return "sum_product cannot be empty!"; }
 
 std::string_view empty_target_token() { return "target_token cannot be empty!"; }
 
+std::string_view in_scope_missing() { return "in_scope must exist"; }
+
 }  // namespace tallo::messages

@@ -35,4 +35,8 @@ std::string_view empty_sum_product();
 // "target_token cannot be empty!"
 std::string_view empty_target_token();
 
+// Lifting a leaf out of a node whose terms do not use the leaf's column:
+// "in_scope must exist"
+std::string_view in_scope_missing();
+
 }  // namespace tallo::messages

@@ -29,10 +29,12 @@
 #include <tbb/parallel_for.h>
 
 #include "base/messages.h"
+#include "base/output_file.h"
 #include "base/panic.h"
 #include "base/poisonable.h"
 #include "base/vector.h"
 #include "circuit/algebraic_circuit.h"
+#include "circuit/dot.h"
 #include "circuit/leaf.h"
 #include "circuit/messages.h"
 #include "circuit/semiring.h"
@@ -65,6 +67,20 @@ public:
                                             const std::vector<std::vector<std::uint32_t>>& sum_product,
                                             const std::string& target_token);
 
+    // Moving leaves between levels and adapting the levels to the leaves'
+    // change frequencies: circuit/restructure.h.
+    void drop_leaf(std::uint32_t leaf);
+    void lift_leaf(std::uint32_t leaf);
+    std::pair<std::uint32_t, std::uint32_t> add_root(std::uint32_t node);  // (new root, its edge)
+    std::uint32_t disconnect(std::uint32_t consumer, std::uint32_t producer);  // the row that read it
+    std::uint32_t add_split_part(AlgebraicCircuit part, std::uint32_t leaf);
+    void adapt(const std::vector<double>& boundaries);
+
+    // The DOT text of the graph (circuit/dot.h), and that text written to a
+    // file: nothing on success, else the first I/O error.
+    std::string to_dot_text() const { return dot::reactive_circuit_text(structure, target_nodes); }
+    std::optional<Error> to_dot(const std::string& path) const { return write_text_file(path, to_dot_text()); }
+
 private:
     // Orders the nodes into `layers` and `depth_of_`; stops on a cycle.
     void build_layers();
@@ -78,7 +94,6 @@ private:
 
 template <class S>
 using SharedCircuit = Shared<ReactiveCircuit<S>>;
-
 // ---- definitions ----
 
 namespace reactive_detail {
@@ -282,4 +297,9 @@ ReactiveCircuit<S> ReactiveCircuit<S>::from_sum_product(std::uint32_t value_size
     return circuit;
 }
 
+
 }  // namespace tallo
+
+// The definitions of the leaf moves and adaptation, so that every user of the
+// circuit has them.
+#include "circuit/restructure.h"
