@@ -297,7 +297,6 @@ ReactiveCircuit<S> ReactiveCircuit<S>::from_sum_product(std::uint32_t value_size
     return circuit;
 }
 
-
 }  // namespace tallo
 
 // The definitions of the leaf moves and adaptation, so that every user of the
