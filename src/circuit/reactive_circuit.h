@@ -25,9 +25,6 @@
 #include <utility>
 #include <vector>
 
-#include <tbb/blocked_range.h>
-#include <tbb/parallel_for.h>
-
 #include "base/messages.h"
 #include "base/output_file.h"
 #include "base/panic.h"
@@ -39,6 +36,7 @@
 #include "circuit/messages.h"
 #include "circuit/semiring.h"
 #include "circuit/stable_graph.h"
+#include "circuit/worker_pool.h"
 
 namespace tallo {
 
@@ -250,10 +248,10 @@ std::unordered_map<std::string, Vector> ReactiveCircuit<S>::update() {
         if (end - begin == 1 || work < reactive_detail::PARALLEL_WORK_THRESHOLD) {
             evaluate_range(begin, end);
         } else {
-            tbb::parallel_for(tbb::blocked_range<std::size_t>(begin, end),
-                              [&](const tbb::blocked_range<std::size_t>& range) {
-                                  evaluate_range(range.begin(), range.end());
-                              });
+            // A few chunks per worker balance nodes of uneven size.
+            const std::size_t grain = std::max<std::size_t>(1, (end - begin) / (4 * worker_pool::concurrency()));
+            auto chunk = [&](std::size_t from, std::size_t to) { evaluate_range(begin + from, begin + to); };
+            worker_pool::parallel_chunks(end - begin, grain, chunk);
         }
 
         // Then write, one node at a time in layer order.
