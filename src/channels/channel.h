@@ -67,7 +67,9 @@ namespace detail {
 inline std::unique_lock<std::mutex> lock_briefly_spinning(std::mutex& mutex) {
     for (int attempt = 0; attempt < 64; ++attempt) {
         if (mutex.try_lock()) return std::unique_lock<std::mutex>(mutex, std::adopt_lock);
+#if defined(__x86_64__) || defined(__i386__)
         __builtin_ia32_pause();
+#endif
     }
     return std::unique_lock<std::mutex>(mutex);
 }
