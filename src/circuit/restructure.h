@@ -130,11 +130,10 @@ void ReactiveCircuit<S>::lift_leaf(std::uint32_t leaf) {
         const auto alone = static_cast<std::size_t>(
             std::count(in_scope->minterms.begin(), in_scope->minterms.end(), AlgebraicCircuit::Term{leaf_column->second}));
 
-        std::optional<std::uint32_t> joined = add_split_part(std::move(*in_scope), leaf);
-        if (structure.unchecked_node(*joined).minterms.empty()) {
-            structure.remove_node(*joined);
-            joined.reset();
-        }
+        // The part that multiplies the leaf, unless nothing of it is left.
+        const std::uint32_t joined = add_split_part(std::move(*in_scope), leaf);
+        const bool keep_joined = !structure.unchecked_node(joined).minterms.empty();
+        if (!keep_joined) structure.remove_node(joined);
 
         for (const auto& [parent, edge] : parents) {
             const std::uint32_t row = disconnect(parent, node);
@@ -142,10 +141,10 @@ void ReactiveCircuit<S>::lift_leaf(std::uint32_t leaf) {
             AlgebraicCircuit::Term with_leaf = consumer.minterms[row];
             with_leaf.push_back(consumer.ensure_leaf(leaf));
             for (std::size_t i = 0; i < alone; ++i) consumer.push_minterm(with_leaf);
-            if (joined) {
+            if (keep_joined) {
                 const std::uint32_t joined_row = consumer.push_minterm(with_leaf);
-                connect(parent, *joined, joined_row);
-                dirty.insert(*joined);
+                connect(parent, joined, joined_row);
+                dirty.insert(joined);
             }
             if (without) {
                 connect(parent, *without, row);
