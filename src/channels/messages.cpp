@@ -18,6 +18,4 @@ std::string_view failed_to_spawn_thread() { return "failed to spawn thread"; }
 
 std::string_view unknown_exception() { return "unknown exception"; }
 
-std::string_view index_map_failed() { return "Error during creation of index map!"; }
-
 }  // namespace tallo::messages

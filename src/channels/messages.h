@@ -1,7 +1,7 @@
 #pragma once
 
 // The fixed texts of the channels: timestamps, timed writers' periods and
-// threads, the manager's index map. Code and tests cite them from here.
+// threads. Code and tests cite them from here.
 #include <string_view>
 
 namespace tallo::messages {
@@ -26,8 +26,5 @@ std::string_view failed_to_spawn_thread();  // "failed to spawn thread"
 
 // The report of a thread that ended by an exception that is no stop.
 std::string_view unknown_exception();  // "unknown exception"
-
-// A name of the manager's name list was not found in that same list.
-std::string_view index_map_failed();  // "Error during creation of index map!"
 
 }  // namespace tallo::messages

@@ -66,4 +66,8 @@ std::string_view no_exception_set() { return "attempted to fetch exception but n
 
 std::string_view no_subinterpreters() { return "the module tallo does not support sub-interpreters"; }
 
+std::string failed_to_run_graphviz(std::string_view error) {
+    return fmt::format("Failed to run graphviz!: {}", error);
+}
+
 }  // namespace tallo::messages

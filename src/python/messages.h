@@ -62,4 +62,8 @@ inline constexpr const char* panic_exception_name = "pyo3_runtime.PanicException
 // The module of the classes' qualified names.
 inline constexpr std::string_view class_module = "builtins";
 
+// A Graphviz program that could not be started: "Failed to run graphviz!: {}"
+// with the start error's description.
+std::string failed_to_run_graphviz(std::string_view error);
+
 }  // namespace tallo::messages

@@ -1,24 +1,16 @@
 #pragma once
 
-// Small helpers of the channel tests: catching a stop's message and bounded
-// polls instead of sleeps.
+// Small helpers of the channel tests: bounded polls instead of sleeps, and
+// the shared stop helper.
 #include <chrono>
-#include <string>
+#include <cmath>
+#include <cstddef>
 #include <thread>
 
-#include "base/panic.h"
+#include "base/vector.h"
+#include "stop_message.h"
 
 namespace tallo::testing {
-
-template <class F>
-std::string stop_message(F&& operation) {
-    try {
-        operation();
-    } catch (const Panic& panic) {
-        return panic.message();
-    }
-    return "<no stop>";
-}
 
 // Polls `condition` until it holds or `limit` has passed; true if it held.
 template <class F>
@@ -27,6 +19,16 @@ bool eventually(F&& condition, std::chrono::milliseconds limit = std::chrono::se
     while (!condition()) {
         if (std::chrono::steady_clock::now() > deadline) return false;
         std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    return true;
+}
+
+// Equal lengths and elements within 1e-12: values that went through a log
+// encoding and back.
+inline bool nearly_equal(const Vector& a, const Vector& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (!(std::abs(a[i] - b[i]) <= 1e-12)) return false;
     }
     return true;
 }

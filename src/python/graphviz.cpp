@@ -1,0 +1,195 @@
+#include "python/graphviz.h"
+
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <string_view>
+#include <utility>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "base/output_file.h"
+#include "base/panic.h"
+#include "python/messages.h"
+
+extern char** environ;
+
+namespace tallo::graphviz {
+
+namespace {
+
+// A file descriptor closed when its owner goes.
+class Descriptor {
+public:
+    Descriptor() noexcept = default;
+    explicit Descriptor(int descriptor) noexcept : descriptor_(descriptor) {}
+    Descriptor(Descriptor&& other) noexcept : descriptor_(std::exchange(other.descriptor_, -1)) {}
+    Descriptor& operator=(Descriptor&& other) noexcept {
+        if (this != &other) {
+            close();
+            descriptor_ = std::exchange(other.descriptor_, -1);
+        }
+        return *this;
+    }
+    ~Descriptor() { close(); }
+
+    int get() const noexcept { return descriptor_; }
+    bool open() const noexcept { return descriptor_ >= 0; }
+    void close() noexcept {
+        if (descriptor_ >= 0) ::close(std::exchange(descriptor_, -1));
+    }
+
+private:
+    int descriptor_ = -1;
+};
+
+struct Pipe {
+    Descriptor read;
+    Descriptor write;
+};
+
+// Both ends close on exec; the child gets its copies through dup2, which
+// clears that flag on the copy only.
+Result<Pipe> make_pipe() {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) return os_error(errno);
+    return Pipe{Descriptor(ends[0]), Descriptor(ends[1])};
+}
+
+// Owners of the spawn attribute objects, destroyed on every path.
+struct FileActions {
+    posix_spawn_file_actions_t actions;
+    FileActions() { posix_spawn_file_actions_init(&actions); }
+    ~FileActions() { posix_spawn_file_actions_destroy(&actions); }
+};
+
+struct Attributes {
+    posix_spawnattr_t attributes;
+    Attributes() { posix_spawnattr_init(&attributes); }
+    ~Attributes() { posix_spawnattr_destroy(&attributes); }
+};
+
+// Reads both pipes until each reports its end. An error on a pipe ends the
+// reading of that pipe; what was read stays.
+void collect(Descriptor& out, Descriptor& err, ProgramOutput& output) {
+    std::array<char, 65536> buffer;
+    std::array<Descriptor*, 2> sources{&out, &err};
+    std::array<std::string*, 2> sinks{&output.standard_output, &output.standard_error};
+    while (out.open() || err.open()) {
+        std::array<pollfd, 2> watched{};
+        for (std::size_t i = 0; i < 2; ++i) {
+            watched[i].fd = sources[i]->open() ? sources[i]->get() : -1;  // a negative fd is skipped
+            watched[i].events = POLLIN;
+        }
+        if (::poll(watched.data(), watched.size(), -1) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        for (std::size_t i = 0; i < 2; ++i) {
+            if (!sources[i]->open() || watched[i].revents == 0) continue;
+            const ssize_t got = ::read(sources[i]->get(), buffer.data(), buffer.size());
+            if (got > 0) {
+                sinks[i]->append(buffer.data(), static_cast<std::size_t>(got));
+            } else if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
+                sources[i]->close();
+            }
+        }
+    }
+    out.close();
+    err.close();
+}
+
+// Waits for the child to end. A host that ignores SIGCHLD has children reaped
+// for it, and waitpid then reports ECHILD; the status is not used either way.
+void wait_for(pid_t child) {
+    int status;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+}
+
+}  // namespace
+
+Result<ProgramOutput> run_program(const std::string& program, const std::vector<std::string>& arguments) {
+    Result<Pipe> out = make_pipe();
+    if (!out) return out.error();
+    Result<Pipe> err = make_pipe();
+    if (!err) return err.error();
+
+    FileActions files;
+    posix_spawn_file_actions_addopen(&files.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&files.actions, out.value().write.get(), STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&files.actions, err.value().write.get(), STDERR_FILENO);
+
+    // The child starts with no signal blocked and SIGPIPE at its default,
+    // whatever the host (the interpreter ignores SIGPIPE) or this thread set.
+    Attributes attributes;
+    sigset_t signals;
+    sigemptyset(&signals);
+    posix_spawnattr_setsigmask(&attributes.attributes, &signals);
+    sigaddset(&signals, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes.attributes, &signals);
+    posix_spawnattr_setflags(&attributes.attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    std::vector<char*> argv;
+    argv.reserve(arguments.size() + 2);
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+
+    pid_t child;
+    const int failed = ::posix_spawnp(&child, program.c_str(), &files.actions, &attributes.attributes, argv.data(),
+                                      environ);
+    if (failed != 0) return os_error(failed);
+
+    // Only the child keeps the write ends, so the pipes end when it does.
+    out.value().write.close();
+    err.value().write.close();
+    ProgramOutput output;
+    collect(out.value().read, err.value().read, output);
+    wait_for(child);
+    return output;
+}
+
+std::string run_graphviz(const std::string& program, const std::vector<std::string>& arguments) {
+    Result<ProgramOutput> output = run_program(program, arguments);
+    if (!output) stop(messages::failed_to_run_graphviz(output.error().message));
+    return std::move(output.value().standard_output);
+}
+
+namespace {
+
+// The file at `path`, created or truncated, holding `text`, synced.
+Result<OutputFile> write_synced(const std::string& path, std::string_view text) {
+    Result<OutputFile> file = OutputFile::create(path);
+    if (!file) return file;
+    if (auto error = file.value().write_all(text)) return *error;
+    if (auto error = file.value().sync()) return *error;
+    return file;
+}
+
+}  // namespace
+
+std::optional<Error> write_svg(std::string_view dot_text, const std::string& path, bool keep_dot) {
+    const std::string dot_path = keep_dot ? path + ".dot" : path;
+    if (auto error = write_text_file(dot_path, dot_text)) return error;
+    Result<OutputFile> file = write_synced(path, run_graphviz("dot", {"-Tsvg", dot_path}));
+    if (!file) return file.error();
+    return std::nullopt;
+}
+
+std::optional<Error> write_combined_svg(std::string_view graphs, const std::string& path) {
+    // Each stage's file stays open until the end; they close newest first.
+    Result<OutputFile> combined = write_synced(path, graphs);
+    if (!combined) return combined.error();
+    Result<OutputFile> packed = write_synced(path, run_graphviz("gvpack", {"-u", path}));
+    if (!packed) return packed.error();
+    Result<OutputFile> rendered = write_synced(path, run_graphviz("dot", {"-Tsvg", path}));
+    if (!rendered) return rendered.error();
+    return std::nullopt;
+}
+
+}  // namespace tallo::graphviz
