@@ -1,25 +1,39 @@
-// The class `BooleanWriter`.
+// The class `BooleanWriter`: sends 1.0 for True and 0.0 for False.
 #include <Python.h>
 
-#include <string_view>
-
 #include "python/classes.h"
+#include "python/convert.h"
+#include "python/frame.h"
+#include "python/results.h"
+#include "python/writer_classes.h"
 
 namespace tallo::python {
-
-struct PyBooleanWriter {
-    static constexpr std::string_view name = "BooleanWriter";
-};
-
 namespace {
 
-constexpr const char* class_doc =
-    "Maps a Python bool to a probability: `True` → 1.0, `False` → 0.0.";
+constexpr std::string_view class_name = PyBooleanWriter::name;
+
+constexpr Signature<arg::Flag, arg::OptionalFloat> write_signature{{class_name, "write"}, {"value", "timestamp"}};
+
+PyObject* write(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return call_method<PyBooleanWriter>(write_signature, self, args, nargs, kwnames,
+                                        [](PyBooleanWriter& object, bool value, std::optional<double> timestamp) {
+                                            object.writer.write(Vector{value ? 1.0 : 0.0}, timestamp);
+                                            return none();
+                                        });
+}
+
+constexpr const char* class_doc = "Maps a Python bool to a probability: `True` → 1.0, `False` → 0.0.";
+
+PyMethodDef methods[] = {
+    {"write", fastcall(write), METH_FASTCALL | METH_KEYWORDS, "write($self, value, timestamp)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
 
 PyType_Slot slots[] = {
     {Py_tp_doc, const_cast<char*>(class_doc)},
     {Py_tp_new, reinterpret_cast<void*>(refuse_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<PyBooleanWriter>)},
+    {Py_tp_methods, methods},
     {0, nullptr},
 };
 

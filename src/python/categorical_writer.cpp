@@ -1,27 +1,58 @@
-// The class `CategoricalWriter`.
+// The class `CategoricalWriter`: sends flat category matrices.
 #include <Python.h>
 
-#include <string_view>
-
 #include "python/classes.h"
+#include "python/convert.h"
+#include "python/frame.h"
+#include "python/results.h"
+#include "python/writer_classes.h"
 
 namespace tallo::python {
-
-struct PyCategoricalWriter {
-    static constexpr std::string_view name = "CategoricalWriter";
-};
-
 namespace {
+
+constexpr std::string_view class_name = PyCategoricalWriter::name;
+
+constexpr Signature<arg::FloatList, arg::OptionalFloat> write_signature{{class_name, "write"},
+                                                                        {"probabilities", "timestamp"}};
+
+PyObject* write(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return call_method<PyCategoricalWriter>(
+        write_signature, self, args, nargs, kwnames,
+        [](PyCategoricalWriter& object, Vector probabilities, std::optional<double> timestamp) {
+            object.writer.write(std::move(probabilities), timestamp);
+            return none();
+        });
+}
+
+PyObject* n_categories(PyObject* self, PyObject*) noexcept {
+    return call_no_args<PyCategoricalWriter>({class_name, "n_categories"}, self, [](PyCategoricalWriter& object) {
+        return to_py(std::uint64_t{object.n_categories});
+    });
+}
+
+PyObject* value_size(PyObject* self, PyObject*) noexcept {
+    return call_no_args<PyCategoricalWriter>({class_name, "value_size"}, self, [](PyCategoricalWriter& object) {
+        return to_py(std::uint64_t{object.value_size});
+    });
+}
 
 constexpr const char* class_doc =
     "Sends a flat probability matrix `[col₀, col₁, …]` where each column has\n"
     "`value_size` entries, one per batch slot.  Accepts a flat list of length\n"
     "`n_categories * value_size`.";
 
+PyMethodDef methods[] = {
+    {"write", fastcall(write), METH_FASTCALL | METH_KEYWORDS, "write($self, probabilities, timestamp)\n--\n\n"},
+    {"n_categories", n_categories, METH_NOARGS, "n_categories($self)\n--\n\n"},
+    {"value_size", value_size, METH_NOARGS, "value_size($self)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyType_Slot slots[] = {
     {Py_tp_doc, const_cast<char*>(class_doc)},
     {Py_tp_new, reinterpret_cast<void*>(refuse_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<PyCategoricalWriter>)},
+    {Py_tp_methods, methods},
     {0, nullptr},
 };
 

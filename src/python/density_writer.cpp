@@ -1,17 +1,33 @@
-// The class `DensityWriter`.
+// The class `DensityWriter`: sends threshold probabilities of a distribution.
 #include <Python.h>
 
-#include <string_view>
-
 #include "python/classes.h"
+#include "python/convert.h"
+#include "python/frame.h"
+#include "python/results.h"
+#include "python/writer_classes.h"
+#include "python/error.h"
+#include "python/writers.h"
 
 namespace tallo::python {
-
-struct PyDensityWriter {
-    static constexpr std::string_view name = "DensityWriter";
-};
-
 namespace {
+
+constexpr std::string_view class_name = PyDensityWriter::name;
+
+constexpr Signature<arg::Text, arg::FloatRows, arg::OptionalFloat> write_signature{
+    {class_name, "write"}, {"distribution", "params", "timestamp"}};
+
+PyObject* write(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return call_method<PyDensityWriter>(
+        write_signature, self, args, nargs, kwnames,
+        [](PyDensityWriter& object, std::string distribution, std::vector<Vector> params,
+           std::optional<double> timestamp) {
+            auto chosen = distribution_of(distribution, std::move(params));
+            if (auto* refusal = std::get_if<std::string>(&chosen)) raise(PyExc_ValueError, *refusal);
+            object.writer.write(std::get<VectorDistribution>(chosen), timestamp);
+            return none();
+        });
+}
 
 constexpr const char* class_doc =
     "Fan-out density writer.  A single call dispatches to every comparison\n"
@@ -25,10 +41,16 @@ constexpr const char* class_doc =
     "- `\"exponential\"` → `[rates]`\n"
     "- `\"uniform\"`     → `[lows, highs]`";
 
+PyMethodDef methods[] = {
+    {"write", fastcall(write), METH_FASTCALL | METH_KEYWORDS, "write($self, distribution, params, timestamp)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyType_Slot slots[] = {
     {Py_tp_doc, const_cast<char*>(class_doc)},
     {Py_tp_new, reinterpret_cast<void*>(refuse_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<PyDensityWriter>)},
+    {Py_tp_methods, methods},
     {0, nullptr},
 };
 

@@ -36,6 +36,15 @@
 
 namespace tallo::python {
 
+// The entry of a method with parameters (METH_FASTCALL | METH_KEYWORDS).
+using FastMethod = PyObject* (*)(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+
+// The entry as a method table holds it; the interpreter calls it back with
+// the signature its flags name.
+inline PyCFunction fastcall(FastMethod method) noexcept {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(method));
+}
+
 struct MethodName {
     std::string_view class_name;
     std::string_view method;  // "__new__" for the constructor

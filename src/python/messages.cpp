@@ -70,4 +70,16 @@ std::string failed_to_run_graphviz(std::string_view error) {
     return fmt::format("Failed to run graphviz!: {}", error);
 }
 
+std::string_view normal_rows() { return "Normal requires [[means], [stds]]"; }
+
+std::string_view lognormal_rows() { return "LogNormal requires [[log_means], [log_stds]]"; }
+
+std::string_view exponential_rows() { return "Exponential requires [[rates]]"; }
+
+std::string_view uniform_rows() { return "Uniform requires [[lows], [highs]]"; }
+
+std::string unknown_distribution(std::string_view name) {
+    return fmt::format("Unknown distribution '{}'. Supported: normal, lognormal, exponential, uniform", name);
+}
+
 }  // namespace tallo::messages

@@ -56,6 +56,15 @@ std::string_view no_exception_set();  // "attempted to fetch exception but none 
 // The import of the module into a sub-interpreter.
 std::string_view no_subinterpreters();
 
+// DensityWriter.write with too few parameter rows, per distribution.
+std::string_view normal_rows();       // "Normal requires [[means], [stds]]"
+std::string_view lognormal_rows();    // "LogNormal requires [[log_means], [log_stds]]"
+std::string_view exponential_rows();  // "Exponential requires [[rates]]"
+std::string_view uniform_rows();      // "Uniform requires [[lows], [highs]]"
+
+// "Unknown distribution '{}'. Supported: normal, lognormal, exponential, uniform"
+std::string unknown_distribution(std::string_view name);
+
 // The qualified name of the exception raised for every stop.
 inline constexpr const char* panic_exception_name = "pyo3_runtime.PanicException";
 

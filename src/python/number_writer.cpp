@@ -1,26 +1,42 @@
-// The class `NumberWriter`.
+// The class `NumberWriter`: compares raw values with every threshold of the source.
 #include <Python.h>
 
-#include <string_view>
-
 #include "python/classes.h"
+#include "python/convert.h"
+#include "python/frame.h"
+#include "python/results.h"
+#include "python/writer_classes.h"
+#include "python/writers.h"
 
 namespace tallo::python {
-
-struct PyNumberWriter {
-    static constexpr std::string_view name = "NumberWriter";
-};
-
 namespace {
+
+constexpr std::string_view class_name = PyNumberWriter::name;
+
+constexpr Signature<arg::FloatList, arg::OptionalFloat> write_signature{{class_name, "write"}, {"value", "timestamp"}};
+
+PyObject* write(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return call_method<PyNumberWriter>(write_signature, self, args, nargs, kwnames,
+                                       [](PyNumberWriter& object, Vector value, std::optional<double> timestamp) {
+                                           write_numbers(object.targets, value, timestamp);
+                                           return none();
+                                       });
+}
 
 constexpr const char* class_doc =
     "Fan-out number writer.  Compares a value vector against every registered\n"
     "threshold element-wise: 1.0 where the comparison holds, else 0.0.";
 
+PyMethodDef methods[] = {
+    {"write", fastcall(write), METH_FASTCALL | METH_KEYWORDS, "write($self, value, timestamp)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyType_Slot slots[] = {
     {Py_tp_doc, const_cast<char*>(class_doc)},
     {Py_tp_new, reinterpret_cast<void*>(refuse_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<PyNumberWriter>)},
+    {Py_tp_methods, methods},
     {0, nullptr},
 };
 

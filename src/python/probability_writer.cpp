@@ -1,25 +1,40 @@
-// The class `ProbabilityWriter`.
+// The class `ProbabilityWriter`: sends the host's probability vectors as they are.
 #include <Python.h>
 
-#include <string_view>
-
 #include "python/classes.h"
+#include "python/convert.h"
+#include "python/frame.h"
+#include "python/results.h"
+#include "python/writer_classes.h"
 
 namespace tallo::python {
-
-struct PyProbabilityWriter {
-    static constexpr std::string_view name = "ProbabilityWriter";
-};
-
 namespace {
 
-constexpr const char* class_doc =
-    "Passes a probability vector straight through to the circuit.";
+constexpr std::string_view class_name = PyProbabilityWriter::name;
+
+constexpr Signature<arg::FloatList, arg::OptionalFloat> write_signature{{class_name, "write"}, {"value", "timestamp"}};
+
+PyObject* write(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return call_method<PyProbabilityWriter>(
+        write_signature, self, args, nargs, kwnames,
+        [](PyProbabilityWriter& object, Vector value, std::optional<double> timestamp) {
+            object.writer.write(std::move(value), timestamp);
+            return none();
+        });
+}
+
+constexpr const char* class_doc = "Passes a probability vector straight through to the circuit.";
+
+PyMethodDef methods[] = {
+    {"write", fastcall(write), METH_FASTCALL | METH_KEYWORDS, "write($self, value, timestamp)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
 
 PyType_Slot slots[] = {
     {Py_tp_doc, const_cast<char*>(class_doc)},
     {Py_tp_new, reinterpret_cast<void*>(refuse_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<PyProbabilityWriter>)},
+    {Py_tp_methods, methods},
     {0, nullptr},
 };
 

@@ -1,25 +1,50 @@
-// The class `SharedVector`.
+// The class `SharedVector`: the host's handle on the vector a timed writer samples.
 #include <Python.h>
 
-#include <string_view>
-
 #include "python/classes.h"
+#include "python/convert.h"
+#include "python/frame.h"
+#include "python/results.h"
+#include "python/writer_classes.h"
+#include "python/ref.h"
 
 namespace tallo::python {
-
-struct PySharedVector {
-    static constexpr std::string_view name = "SharedVector";
-};
-
 namespace {
 
-constexpr const char* class_doc =
-    "A wrapper around a shared, mutable `Vector` for timed writers.";
+constexpr std::string_view class_name = PySharedVector::name;
+
+constexpr Signature<arg::FloatList> set_signature{{class_name, "set"}, {"value"}};
+
+PyObject* set(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return call_method<PySharedVector>(set_signature, self, args, nargs, kwnames,
+                                       [](PySharedVector& object, Vector value) {
+                                           Shared<Vector> vector = object.vector;
+                                           without_gil([&] { *vector.lock() = std::move(value); });
+                                           return none();
+                                       });
+}
+
+PyObject* get(PyObject* self, PyObject*) noexcept {
+    return call_no_args<PySharedVector>({class_name, "get"}, self, [](PySharedVector& object) {
+        Shared<Vector> vector = object.vector;
+        Vector value = without_gil([&] { return Vector(*vector.lock()); });
+        return to_py(value);
+    });
+}
+
+constexpr const char* class_doc = "A wrapper around a shared, mutable `Vector` for timed writers.";
+
+PyMethodDef methods[] = {
+    {"set", fastcall(set), METH_FASTCALL | METH_KEYWORDS, "set($self, value)\n--\n\n"},
+    {"get", get, METH_NOARGS, "get($self)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
 
 PyType_Slot slots[] = {
     {Py_tp_doc, const_cast<char*>(class_doc)},
     {Py_tp_new, reinterpret_cast<void*>(refuse_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<PySharedVector>)},
+    {Py_tp_methods, methods},
     {0, nullptr},
 };
 

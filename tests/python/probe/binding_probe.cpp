@@ -73,8 +73,7 @@ PyObject* stop_with(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
 
 constexpr int static_method = METH_FASTCALL | METH_KEYWORDS | METH_STATIC;
 
-#define TALLO_PROBE_METHOD(name, function) \
-    {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function)), static_method, nullptr}
+#define TALLO_PROBE_METHOD(name, function) {name, fastcall(function), static_method, nullptr}
 
 PyMethodDef methods[] = {
     TALLO_PROBE_METHOD("text", (echo<arg::Text, text_name>)),

@@ -1,0 +1,48 @@
+#pragma once
+
+// The binding types of the five writer classes and of `SharedVector`. A writer
+// object owns its senders (released when the object goes); a SharedVector
+// object is one holder of the vector that a timed writer samples.
+#include <cstddef>
+#include <string_view>
+#include <vector>
+
+#include "base/poisonable.h"
+#include "base/vector.h"
+#include "channels/ipc.h"
+
+namespace tallo::python {
+
+struct PyProbabilityWriter {
+    static constexpr std::string_view name = "ProbabilityWriter";
+    IpcWriter writer;
+};
+
+struct PyDensityWriter {
+    static constexpr std::string_view name = "DensityWriter";
+    IpcDensityWriter writer;
+};
+
+struct PyNumberWriter {
+    static constexpr std::string_view name = "NumberWriter";
+    std::vector<ComparisonTarget> targets;
+};
+
+struct PyBooleanWriter {
+    static constexpr std::string_view name = "BooleanWriter";
+    IpcWriter writer;
+};
+
+struct PyCategoricalWriter {
+    static constexpr std::string_view name = "CategoricalWriter";
+    IpcWriter writer;
+    std::size_t n_categories;
+    std::size_t value_size;  // the circuit's batch width when the writer was made
+};
+
+struct PySharedVector {
+    static constexpr std::string_view name = "SharedVector";
+    Shared<Vector> vector;
+};
+
+}  // namespace tallo::python
