@@ -142,7 +142,7 @@ def test_update_reports_only_recomputed_targets():
     ([0.5, 0.5], True),  # another length is always a change
 ])
 def test_update_leaf_marks_only_real_changes(new_value, changed):
-    circuit = circuit_with_leaves([0.5])
+    circuit = circuit_with_leaves([0.5], value_size=2)
     circuit.add_sum_product([[0]], "/t")
     circuit.update()
     circuit.update_leaf(0, new_value, 1.0)

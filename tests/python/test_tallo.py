@@ -32,7 +32,7 @@ TARGET_AFTER_WRITES = {
 def target_after_writes(model):
     model.make_writer("/rain").write([0.8], None)
     model.make_categorical_writer("/sky").write([0.3, 0.7], None)
-    eventually(model.get_values, lambda v: abs(v[0][0] - 0.8) < 1e-9 and abs(v[3][0] - 0.7) < 1e-9)
+    eventually(model.get_values, lambda v: v[0][0] != 0.0 and v[3][0] != 0.0)
     return model.get_reactive_circuit().full_update()["/alarm"]
 
 
