@@ -80,6 +80,16 @@ public:
     // The column that reads leaf `leaf`, created if there is none.
     std::uint32_t ensure_leaf(std::uint32_t leaf) { return column_for(leaf_columns, ColumnSource::Leaf, leaf); }
 
+    // Appends the term of a row of leaf indices: each index mapped through
+    // `ensure_leaf` in the row's order (so new columns follow the leaves'
+    // first appearance), then `push_minterm`. Returns the row number.
+    std::uint32_t push_leaf_row(const std::vector<std::uint32_t>& leaves) {
+        Term term;
+        term.reserve(leaves.size());
+        for (std::uint32_t leaf : leaves) term.push_back(ensure_leaf(leaf));
+        return push_minterm(std::move(term));
+    }
+
     // The column that reads the memory on edge `edge`, created if there is none.
     std::uint32_t create_memory(std::uint32_t edge) { return column_for(edge_columns, ColumnSource::Memory, edge); }
 

@@ -15,6 +15,8 @@
 //   batch slot (in ProbGradient one probability and its derivatives).
 // - The circuit has no lock of its own; it lives behind `SharedCircuit<S>`,
 //   whose mutex every caller holds for the whole of an operation.
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -23,6 +25,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/messages.h"
 #include "base/output_file.h"
 #include "base/panic.h"
 #include "base/poisonable.h"
@@ -33,6 +36,7 @@
 #include "circuit/messages.h"
 #include "circuit/semiring.h"
 #include "circuit/stable_graph.h"
+#include "circuit/worker_pool.h"
 
 namespace tallo {
 
@@ -74,10 +78,222 @@ public:
     // file: nothing on success, else the first I/O error.
     std::string to_dot_text() const { return dot::reactive_circuit_text(structure, target_nodes); }
     std::optional<Error> to_dot(const std::string& path) const { return write_text_file(path, to_dot_text()); }
+
+private:
+    // Orders the nodes into `layers` and `depth_of_`; stops on a cycle.
+    void build_layers();
+
+    // Each node slot's depth, the index of its layer, while `layers` is
+    // present (END for a slot that no layer lists). Built with `layers`, so
+    // that an update finds the layer of each dirty node without walking the
+    // layers.
+    std::vector<std::uint32_t> depth_of_;
 };
 
 template <class S>
 using SharedCircuit = Shared<ReactiveCircuit<S>>;
+// ---- definitions ----
+
+namespace reactive_detail {
+
+// Below this much work (terms x (columns + 1) x value_size, summed over the
+// layer's dirty nodes) a layer is evaluated on the calling thread: handing it
+// to the pool would cost more than it saves (see bench/README.md).
+inline constexpr std::size_t PARALLEL_WORK_THRESHOLD = 1u << 14;
+
+inline std::size_t evaluation_work(const AlgebraicCircuit& node) {
+    return node.minterms.size() * (node.columns.size() + 1) * node.value_size;
+}
+
+// Adds `node` to the ascending, repeat-free `nodes`.
+inline void insert_sorted(std::vector<std::uint32_t>& nodes, std::uint32_t node) {
+    auto at = std::lower_bound(nodes.begin(), nodes.end(), node);
+    if (at == nodes.end() || *at != node) nodes.insert(at, node);
+}
+
+// Overwrites `memory` with `value` in place, after giving it storage of its
+// own; a one-element value fills every slot.
+inline void write_memory(Vector& memory, const Vector& value) {
+    if (value.size() != 1 && value.size() != memory.size()) stop(messages::broadcast(value.size(), memory.size()));
+    double* out = memory.mutable_data();
+    if (value.size() == 1) {
+        std::fill(out, out + memory.size(), value[0]);
+    } else {
+        std::copy(value.begin(), value.end(), out);
+    }
+}
+
+}  // namespace reactive_detail
+
+template <class S>
+void ReactiveCircuit<S>::add_sum_product(const std::vector<std::vector<std::uint32_t>>& sum_product,
+                                         const std::string& target_token) {
+    layers.reset();
+    auto [entry, added] = target_nodes.try_emplace(target_token, 0);
+    if (added) entry->second = structure.add_node(AlgebraicCircuit(value_size));
+    const std::uint32_t node_index = entry->second;
+    AlgebraicCircuit& node = structure.node(node_index);
+
+    for (const auto& row : sum_product) node.push_leaf_row(row);
+    for (const auto& row : sum_product) {
+        for (std::uint32_t leaf : row) {
+            if (leaf >= leafs.size()) stop(messages::index_out_of_bounds(leafs.size(), leaf));
+            reactive_detail::insert_sorted(leafs[leaf].dependencies, node_index);
+        }
+    }
+    dirty.insert(node_index);
+}
+
+template <class S>
+void ReactiveCircuit<S>::update_dependencies() {
+    // The nodes that hold each leaf, in ascending node order.
+    std::vector<std::vector<std::uint32_t>> holders(leafs.size());
+    for (std::uint32_t n : structure.node_indices()) {
+        for (const auto& entry : structure.unchecked_node(n).leaf_columns) {
+            if (entry.first < holders.size()) holders[entry.first].push_back(n);
+        }
+    }
+    // Breadth-first from the holders along incoming edges to every consumer;
+    // `seen` is stamped with the leaf's number + 1 so it needs no clearing.
+    std::vector<std::size_t> seen(structure.node_bound(), 0);
+    std::vector<std::uint32_t> queue;
+    for (std::size_t leaf = 0; leaf < leafs.size(); ++leaf) {
+        const std::size_t stamp = leaf + 1;
+        queue.clear();
+        for (std::uint32_t n : holders[leaf]) {
+            if (seen[n] == stamp) continue;
+            seen[n] = stamp;
+            queue.push_back(n);
+            for (std::size_t at = queue.size() - 1; at < queue.size(); ++at) {
+                for (std::uint32_t e : structure.incoming(queue[at])) {
+                    const std::uint32_t consumer = structure.source(e);
+                    if (seen[consumer] == stamp) continue;
+                    seen[consumer] = stamp;
+                    queue.push_back(consumer);
+                }
+            }
+        }
+        std::sort(queue.begin(), queue.end());
+        leafs[leaf].dependencies.assign(queue.begin(), queue.end());
+    }
+}
+
+template <class S>
+void ReactiveCircuit<S>::connect(std::uint32_t consumer, std::uint32_t producer, std::uint32_t row) {
+    layers.reset();
+    const std::uint32_t edge = structure.add_edge(consumer, producer, S::zero(value_size));
+    AlgebraicCircuit& node = structure.node(consumer);
+    node.add_col_to_minterm(row, node.create_memory(edge));
+}
+
+template <class S>
+void ReactiveCircuit<S>::build_layers() {
+    auto sorted = structure.topological_order();
+    if (sorted.cycle) stop(messages::not_a_dag(*sorted.cycle));
+
+    constexpr std::uint32_t NONE = StableGraph<AlgebraicCircuit, Vector>::END;
+    depth_of_.assign(structure.node_bound(), NONE);
+    std::uint32_t deepest = 0;
+    for (auto at = sorted.order.rbegin(); at != sorted.order.rend(); ++at) {
+        std::uint32_t depth = 0;
+        for (std::uint32_t e : structure.outgoing(*at)) depth = std::max(depth, depth_of_[structure.target(e)] + 1);
+        depth_of_[*at] = depth;
+        deepest = std::max(deepest, depth);
+    }
+    std::vector<std::vector<std::uint32_t>> built(std::size_t{deepest} + 1);
+    for (std::uint32_t n : structure.node_indices()) built[depth_of_[n]].push_back(n);
+    layers = std::move(built);
+}
+
+template <class S>
+std::unordered_map<std::string, Vector> ReactiveCircuit<S>::update() {
+    std::unordered_map<std::string, Vector> results;
+    std::unordered_set<std::uint32_t> snapshot = std::move(dirty);
+    dirty.clear();  // a moved-from set is valid but unspecified
+    if (!layers) build_layers();
+    if (snapshot.empty()) return results;
+
+    // The snapshot in layer order: by depth, then by node index, as the
+    // layers list their nodes. Nodes outside the layers are skipped.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> order;  // (depth, node)
+    order.reserve(snapshot.size());
+    for (std::uint32_t n : snapshot) {
+        if (n < depth_of_.size() && depth_of_[n] != StableGraph<AlgebraicCircuit, Vector>::END) {
+            order.emplace_back(depth_of_[n], n);
+        }
+    }
+    std::sort(order.begin(), order.end());
+
+    // Which tokens each node reports, looked up by node.
+    std::vector<std::pair<std::uint32_t, const std::string*>> tokens;
+    tokens.reserve(target_nodes.size());
+    for (const auto& [token, node] : target_nodes) tokens.emplace_back(node, &token);
+    std::sort(tokens.begin(), tokens.end());
+
+    std::vector<Vector> values(order.size());
+    for (std::size_t begin = 0; begin < order.size();) {
+        std::size_t end = begin;
+        std::size_t work = 0;
+        while (end < order.size() && order[end].first == order[begin].first) {
+            work += reactive_detail::evaluation_work(structure.node(order[end].second));
+            ++end;
+        }
+
+        // Evaluate the layer: only reads the circuit, writes only `values`.
+        auto evaluate_range = [&](std::size_t from, std::size_t to) {
+            for (std::size_t i = from; i < to; ++i) {
+                values[i] = structure.unchecked_node(order[i].second).evaluate(*this);
+            }
+        };
+        if (end - begin == 1 || work < reactive_detail::PARALLEL_WORK_THRESHOLD) {
+            evaluate_range(begin, end);
+        } else {
+            // A few chunks per worker balance nodes of uneven size.
+            const std::size_t grain = std::max<std::size_t>(1, (end - begin) / (4 * worker_pool::concurrency()));
+            auto chunk = [&](std::size_t from, std::size_t to) { evaluate_range(begin + from, begin + to); };
+            worker_pool::parallel_chunks(end - begin, grain, chunk);
+        }
+
+        // Then write, one node at a time in layer order.
+        for (std::size_t i = begin; i < end; ++i) {
+            const std::uint32_t n = order[i].second;
+            const Vector& value = values[i];
+            auto named = std::equal_range(tokens.begin(), tokens.end(), std::pair<std::uint32_t, const std::string*>{n, nullptr},
+                                          [](const auto& a, const auto& b) { return a.first < b.first; });
+            for (auto at = named.first; at != named.second; ++at) results.insert_or_assign(*at->second, S::decode(value));
+            for (std::uint32_t e : structure.incoming(n)) {
+                Vector* memory = structure.find_edge(e);
+                if (!memory) stop(std::string(messages::edge_missing()));
+                reactive_detail::write_memory(*memory, value);
+            }
+        }
+        begin = end;
+    }
+    return results;
+}
+
+template <class S>
+void ReactiveCircuit<S>::invalidate() {
+    auto sorted = structure.topological_order();
+    if (sorted.cycle) stop(messages::not_a_dag(*sorted.cycle));
+    dirty.insert(sorted.order.begin(), sorted.order.end());
+}
+
+template <class S>
+ReactiveCircuit<S> ReactiveCircuit<S>::from_sum_product(std::uint32_t value_size,
+                                                        const std::vector<std::vector<std::uint32_t>>& sum_product,
+                                                        const std::string& target_token) {
+    if (sum_product.empty()) stop(std::string(messages::empty_sum_product()));
+    if (target_token.empty()) stop(std::string(messages::empty_target_token()));
+    ReactiveCircuit circuit(value_size);
+    AlgebraicCircuit node(value_size);
+    for (const auto& row : sum_product) node.push_leaf_row(row);
+    const std::uint32_t index = circuit.structure.add_node(std::move(node));
+    circuit.target_nodes.emplace(target_token, index);
+    circuit.update_dependencies();
+    circuit.dirty.insert(index);
+    return circuit;
+}
 
 }  // namespace tallo
 

@@ -8,11 +8,15 @@
 #include <vector>
 
 #include "base/messages.h"
+#include "circuit/checks.h"
+#include "circuit/reactive_circuit.h"
+#include "circuit/semiring.h"
 #include "stop_message.h"
 
 namespace tallo {
 namespace {
 
+using test::same_values;
 using testing::stop_message;
 using Terms = std::vector<std::vector<std::uint32_t>>;
 using Map = std::map<std::uint32_t, std::uint32_t>;
@@ -49,11 +53,7 @@ Map sorted(const std::unordered_map<std::uint32_t, std::uint32_t>& map) { return
 // A circuit made from rows of leaf indices, as the reactive circuit makes its nodes.
 AlgebraicCircuit from_rows(const Terms& rows, std::uint32_t value_size = 1) {
     AlgebraicCircuit circuit(value_size);
-    for (const auto& row : rows) {
-        std::vector<std::uint32_t> term;
-        for (std::uint32_t i : row) term.push_back(circuit.ensure_leaf(i));
-        circuit.push_minterm(term);
-    }
+    for (const auto& row : rows) circuit.push_leaf_row(row);
     return circuit;
 }
 
@@ -229,6 +229,107 @@ TEST(AlgebraicCircuit, SubCircuitRefusesATermOverAMissingColumn) {
     circuit.push_minterm({0, 6});
     EXPECT_EQ(stop_message([&] { circuit.sub_circuit(circuit.minterms); }), messages::index_out_of_bounds(1, 6));
     EXPECT_EQ(stop_message([&] { circuit.split(0); }), messages::index_out_of_bounds(1, 6));
+}
+
+// ---- evaluation ----
+
+template <class S>
+class EvaluateIn : public ::testing::Test {};
+using Semirings = ::testing::Types<LogProb, MaxProduct, Fuzzy, Boolean, ProbGradient>;
+TYPED_TEST_SUITE(EvaluateIn, Semirings);
+
+TYPED_TEST(EvaluateIn, NoTermsIsZeroAndReadsNothing) {
+    using S = TypeParam;
+    ReactiveCircuit<S> circuit(3);
+    AlgebraicCircuit node(3);
+    node.ensure_leaf(9);       // no such leaf
+    node.create_memory(4);     // no such edge
+    EXPECT_TRUE(same_values(node.evaluate(circuit), S::zero(3))) << S::name;
+}
+
+TYPED_TEST(EvaluateIn, AnEmptyTermIsOne) {
+    using S = TypeParam;
+    ReactiveCircuit<S> circuit(3);
+    AlgebraicCircuit node(3);
+    node.push_minterm({});
+    EXPECT_TRUE(same_values(node.evaluate(circuit), S::one(3))) << S::name;
+}
+
+TYPED_TEST(EvaluateIn, EveryColumnIsResolvedEvenIfNoTermUsesIt) {
+    using S = TypeParam;
+    ReactiveCircuit<S> circuit(1);
+    circuit.leafs.push_back(Leaf::create_encoded(Vector{1.0}, 0.0, "a", 0));
+    circuit.add_sum_product({{}}, "t");
+    circuit.add_sum_product({{}}, "p");
+    circuit.connect(0, 1, 0);
+    circuit.structure.remove_edge(0);
+
+    AlgebraicCircuit missing_edge = circuit.structure.node(0);  // its memory column names the removed edge
+    missing_edge.minterms = {{}};
+    EXPECT_EQ(stop_message([&] { missing_edge.evaluate(circuit); }), messages::unwrap_none());
+
+    AlgebraicCircuit missing_leaf(1);
+    missing_leaf.ensure_leaf(0);
+    missing_leaf.ensure_leaf(3);
+    missing_leaf.push_minterm({0});
+    EXPECT_EQ(stop_message([&] { missing_leaf.evaluate(circuit); }), messages::index_out_of_bounds(1, 3));
+
+    AlgebraicCircuit missing_column(1);
+    missing_column.ensure_leaf(0);
+    missing_column.push_minterm({0, 2});
+    EXPECT_EQ(stop_message([&] { missing_column.evaluate(circuit); }), messages::index_out_of_bounds(1, 2));
+}
+
+// Two terms [leaf 0] and [leaf 1], leaf values given as stored, in a circuit
+// of `value_size`.
+struct EvaluateCase {
+    SemiringTag tag;
+    std::uint32_t value_size;
+    Vector leaf0, leaf1;
+    Vector expected;  // empty: the evaluation stops with `stop`
+    std::string stop;
+};
+
+TEST(AlgebraicCircuitEvaluate, SumsTermsAndChecksColumnLengths) {
+    const double l2 = std::log(0.2), l3 = std::log(0.3);
+    const EvaluateCase cases[] = {
+        {SemiringTag::LogProb, 1, {l2}, {l3}, {std::log(0.5)}, ""},
+        {SemiringTag::MaxProduct, 1, {l2}, {l3}, {l3}, ""},
+        {SemiringTag::Fuzzy, 1, {0.2}, {0.3}, {0.3}, ""},
+        {SemiringTag::Boolean, 2, {1.0, 0.0}, {0.0, 0.0}, {1.0, 0.0}, ""},
+        {SemiringTag::LogProb, 2, {l2}, {l3, l2}, {std::log(0.5), std::log(0.4)}, ""},  // one element serves both slots
+        {SemiringTag::LogProb, 3, {l2, l2}, {l3, l3, l3}, {}, messages::broadcast(2, 3)},
+        {SemiringTag::Fuzzy, 2, {0.2}, {0.3, 0.3}, {}, std::string(messages::unequal_dimensions())},
+        {SemiringTag::Boolean, 1, {1.0, 1.0}, {1.0}, {}, std::string(messages::unequal_dimensions())},
+        {SemiringTag::ProbGradient, 3, {0.2, 1.0, 0.0, 7.0}, {0.3, 0.0, 1.0}, {0.5, 1.0, 1.0}, ""},  // extra slot ignored
+        {SemiringTag::ProbGradient, 3, {0.2, 1.0}, {0.3, 0.0, 1.0}, {}, std::string(messages::array_index_out_of_bounds())},
+    };
+    for (const EvaluateCase& c : cases) {
+        dispatch(c.tag, [&]<class S>() {
+            ReactiveCircuit<S> circuit(c.value_size);
+            circuit.leafs.push_back(Leaf::create_encoded(c.leaf0, 0.0, "a", 0));
+            circuit.leafs.push_back(Leaf::create_encoded(c.leaf1, 0.0, "b", 1));
+            AlgebraicCircuit node = from_rows({{0}, {1}}, c.value_size);
+            if (c.stop.empty()) {
+                EXPECT_TRUE(same_values(node.evaluate(circuit), c.expected)) << S::name;
+            } else {
+                EXPECT_EQ(stop_message([&] { node.evaluate(circuit); }), c.stop) << S::name;
+            }
+        });
+    }
+}
+
+TEST(AlgebraicCircuitEvaluate, MultipliesLeavesAndMemoriesOfATerm) {
+    ReactiveCircuit<Fuzzy> circuit(2);
+    circuit.leafs.push_back(Leaf::create_encoded(Vector{0.7, 0.2}, 0.0, "a", 0));
+    circuit.leafs.push_back(Leaf::create_encoded(Vector{0.4, 0.9}, 0.0, "b", 1));
+    circuit.add_sum_product({{0}}, "t");
+    circuit.add_sum_product({}, "p");
+    circuit.connect(0, 1, 0);
+    circuit.structure.edge(0) = Vector{0.5, 0.5};
+    AlgebraicCircuit& node = circuit.structure.node(0);
+    node.push_leaf_row({1});
+    EXPECT_TRUE(same_values(node.evaluate(circuit), {0.5, 0.9}));  // max(min(0.7, 0.5), 0.4), max(min(0.2, 0.5), 0.9)
 }
 
 }  // namespace

@@ -81,6 +81,39 @@ TEST(UnpackGradients, KeysDerivativesByLeafNameAndLeavesOutMisshapenTargets) {
     EXPECT_EQ(target.gradients, (Derivatives{{"x", 3.0}, {"-x", 2.0}}));
 }
 
+TEST(GradientUpdate, ReportsTheDerivativesOfTheRecomputedTargets) {
+    // P(/t) = a b + c, and P(/u) = b.
+    Circuit circuit = with_leaves({{"a", 0.5}, {"b", 0.4}, {"c", 0.2}});
+    circuit.add_sum_product({{0, 1}, {2}}, "/t");
+    circuit.add_sum_product({{1}}, "/u");
+    const Unpacked expected = {
+        {"/t", {0.4, {{"a", 0.4}, {"b", 0.5}, {"c", 1.0}}}},
+        {"/u", {0.4, {{"a", 0.0}, {"b", 1.0}, {"c", 0.0}}}},
+    };
+    auto expect_unpacked = [](const Unpacked& got, const Unpacked& want, const char* what) {
+        ASSERT_EQ(got.size(), want.size()) << what;
+        for (const auto& [token, target] : want) {
+            ASSERT_TRUE(got.contains(token)) << what << ": " << token;
+            EXPECT_NEAR(got.at(token).probability, target.probability, 1e-12) << what << ": " << token;
+            ASSERT_EQ(got.at(token).gradients.size(), target.gradients.size()) << what << ": " << token;
+            for (const auto& [name, derivative] : target.gradients) {
+                EXPECT_NEAR(got.at(token).gradients.at(name), derivative, 1e-12) << what << ": " << token << " " << name;
+            }
+        }
+    };
+    expect_unpacked(gradient_update(circuit), expected, "the first update");
+    expect_unpacked(gradient_update(circuit), {}, "nothing dirty");
+    expect_unpacked(full_gradient_update(circuit), expected, "a full update");
+
+    // c = 0.2 - 0.5 * 0.2 * 0.5; only /t reads c.
+    fit(circuit, {{"c", 0.5}}, 0.5, 0.2, std::nullopt, 1.0);
+    expect_unpacked(gradient_update(circuit), {{"/t", {0.35, {{"a", 0.4}, {"b", 0.5}, {"c", 1.0}}}}}, "after a fit");
+
+    // A leaf added after the targets were computed: no vector fits any more.
+    circuit.leafs.push_back(Leaf::create<ProbGradient>(Vector(4, 0.5), 0.0, "late", 3));
+    expect_unpacked(full_gradient_update(circuit), {}, "a leaf more");
+}
+
 TEST(Fit, StepsEachSelectedLeafAgainstItsDerivativeAndClamps) {
     struct Case {
         const char* what;
