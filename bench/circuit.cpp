@@ -26,6 +26,7 @@
 #include <vector>
 
 #include <fmt/format.h>
+#include <sys/resource.h>
 #include <tbb/task_arena.h>
 
 #include "base/vector.h"
@@ -415,6 +416,50 @@ void wide_layers(bool quick) {
     }
 }
 
+// Seconds of processor time this process has used, on all its threads.
+double cpu_seconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    auto seconds = [](timeval t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// Wall and processor time of full updates of wide layers, on all workers and
+// on one. On a shared machine the wall-clock speed-up is bounded by the cores
+// the others leave free; the processor time shows whether the pool wastes
+// any: with perfect scaling the pool's processor time equals one worker's,
+// and its speed-up equals the cores it obtained.
+void pool_efficiency(bool quick) {
+    std::mt19937 random(5);
+    fmt::print("\n4b. Full updates of wide layers: wall and processor time, all workers against one\n\n");
+    fmt::print("{:>6} {:>6} {:>12} {:>12} {:>9} {:>12} {:>14}\n", "nodes", "terms", "1 worker", "all", "speed-up",
+               "cores used", "cpu pool/1w");
+    struct Size {
+        std::uint32_t nodes, terms;
+    };
+    for (Size size : {Size{512, 100}, Size{2000, 200}, Size{5000, 200}}) {
+        auto circuit = layer(size.nodes, size.terms, random);
+        const int rounds = quick ? 5 : 20;
+        auto run = [&] {
+            const double cpu = cpu_seconds();
+            const auto start = Clock::now();
+            for (int i = 0; i < rounds; ++i) {
+                circuit.invalidate();
+                circuit.update();
+            }
+            return std::pair{std::chrono::duration<double>(Clock::now() - start).count(), cpu_seconds() - cpu};
+        };
+        run();  // warm up
+        std::pair<double, double> one;
+        tbb::task_arena single(1);
+        single.execute([&] { one = run(); });
+        const auto all = run();
+        fmt::print("{:>6} {:>6} {:>12} {:>12} {:>8.2f}x {:>12.2f} {:>13.2f}x\n", size.nodes, size.terms,
+                   duration(one.first / rounds * 1e9), duration(all.first / rounds * 1e9), one.first / all.first,
+                   all.second / all.first, all.second / one.second);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -433,5 +478,6 @@ int main(int argc, char** argv) {
     incremental_against_full(quick);
     evaluation_against_hand_loop();
     wide_layers(quick);
+    pool_efficiency(quick);
     return 0;
 }

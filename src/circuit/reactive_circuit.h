@@ -114,7 +114,7 @@ namespace reactive_detail {
 // Below this much work (terms x (columns + 1) x value_size, summed over the
 // layer's dirty nodes) a layer is evaluated on the calling thread: handing it
 // to the pool would cost more than it saves (see bench/README.md).
-inline constexpr std::size_t PARALLEL_WORK_THRESHOLD = 1u << 14;
+inline constexpr std::size_t PARALLEL_WORK_THRESHOLD = 1u << 16;
 
 inline std::size_t evaluation_work(const AlgebraicCircuit& node) {
     return node.minterms.size() * (node.columns.size() + 1) * node.value_size;
