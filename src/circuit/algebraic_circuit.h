@@ -195,6 +195,25 @@ public:
     std::string to_dot_text() const;
 
 private:
+    // Adds every term's product into `sum`. `product` and `one` have
+    // value_size slots; `Slots` is that number when it is known at compile
+    // time, else 0.
+    template <class S, std::size_t Slots>
+    void sum_terms(const std::span<const double>* values, const double* one, double* product,
+                   typename S::Sum& sum) const {
+        const std::size_t slots = Slots != 0 ? Slots : value_size;
+        const std::span<double> running(product, slots);
+        const std::size_t column_count = columns.size();
+        for (const Term& term : minterms) {
+            for (std::size_t i = 0; i < slots; ++i) product[i] = one[i];
+            for (std::uint32_t c : term) {
+                if (c >= column_count) stop(messages::index_out_of_bounds(column_count, c));
+                S::mul(running, values[c]);
+            }
+            sum.add(running);
+        }
+    }
+
     std::uint32_t column_for(std::unordered_map<std::uint32_t, std::uint32_t>& map, ColumnSource::Kind kind,
                              std::uint32_t index) {
         auto [entry, added] = map.try_emplace(index, static_cast<std::uint32_t>(columns.size()));
@@ -231,17 +250,14 @@ Vector AlgebraicCircuit::evaluate(const ReactiveCircuit<S>& circuit) const {
     }
 
     const Vector one = S::one(value_size);
-    Vector product_storage(value_size);
-    const std::span<double> product = product_storage.mutable_view();
+    Vector product(value_size);
     typename S::Sum sum(value_size);
-    const std::size_t column_count = columns.size();
-    for (const Term& term : minterms) {
-        std::copy(one.begin(), one.end(), product.begin());
-        for (std::uint32_t c : term) {
-            if (c >= column_count) stop(messages::index_out_of_bounds(column_count, c));
-            S::mul(product, values[c]);
-        }
-        sum.add(product);
+    // Most values have one slot: spelling that width out as a constant lets
+    // the compiler drop the semiring's slot loops for it.
+    if (value_size == 1) {
+        sum_terms<S, 1>(values, one.data(), product.mutable_data(), sum);
+    } else {
+        sum_terms<S, 0>(values, one.data(), product.mutable_data(), sum);
     }
     return sum.finish();
 }
