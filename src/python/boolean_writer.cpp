@@ -17,7 +17,7 @@ constexpr Signature<arg::Flag, arg::OptionalFloat> write_signature{{class_name, 
 PyObject* write(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
     return call_method<PyBooleanWriter>(write_signature, self, args, nargs, kwnames,
                                         [](PyBooleanWriter& object, bool value, std::optional<double> timestamp) {
-                                            object.writer.write(Vector{value ? 1.0 : 0.0}, timestamp);
+                                            object.writer.write(Vector(object.width, value ? 1.0 : 0.0), timestamp);
                                             return none();
                                         });
 }

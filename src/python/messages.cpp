@@ -70,6 +70,18 @@ std::string failed_to_run_graphviz(std::string_view error) {
     return fmt::format("Failed to run graphviz!: {}", error);
 }
 
+std::string unknown_semiring(std::string_view name) {
+    return fmt::format("Unknown semiring '{}'. Supported: LogProb, MaxProduct, Fuzzy, Boolean, ProbGradient", name);
+}
+
+std::string no_source_with_channel(std::string_view channel) {
+    return fmt::format("No source with channel '{}' found", channel);
+}
+
+std::string no_categorical_source_with_channel(std::string_view channel) {
+    return fmt::format("No categorical source with channel '{}' found", channel);
+}
+
 std::string_view normal_rows() { return "Normal requires [[means], [stds]]"; }
 
 std::string_view lognormal_rows() { return "LogNormal requires [[log_means], [log_stds]]"; }

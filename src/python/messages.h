@@ -56,6 +56,15 @@ std::string_view no_exception_set();  // "attempted to fetch exception but none 
 // The import of the module into a sub-interpreter.
 std::string_view no_subinterpreters();
 
+// "Unknown semiring '{}'. Supported: LogProb, MaxProduct, Fuzzy, Boolean, ProbGradient"
+std::string unknown_semiring(std::string_view name);
+
+// "No source with channel '{}' found"
+std::string no_source_with_channel(std::string_view channel);
+
+// "No categorical source with channel '{}' found"
+std::string no_categorical_source_with_channel(std::string_view channel);
+
 // DensityWriter.write with too few parameter rows, per distribution.
 std::string_view normal_rows();       // "Normal requires [[means], [stds]]"
 std::string_view lognormal_rows();    // "LogNormal requires [[log_means], [log_stds]]"

@@ -1,25 +1,121 @@
-// The class `ReactiveCircuit`.
+// The class `ReactiveCircuit`: a shared reactive circuit that the host builds,
+// feeds and updates by hand. Every method but the constructor and
+// `from_sum_product` releases the interpreter lock around its circuit
+// operation; those two keep it and take no mutex.
+#include "python/reactive_circuit.h"
+
 #include <Python.h>
 
-#include <string_view>
-
 #include "python/classes.h"
+#include "python/convert.h"
+#include "python/frame.h"
+#include "python/ref.h"
+#include "python/results.h"
 
 namespace tallo::python {
-
-struct PyReactiveCircuit {
-    static constexpr std::string_view name = "ReactiveCircuit";
-};
-
 namespace {
 
-constexpr const char* class_doc =
-    "ReactiveCircuit(value_size)\n--\n\n";
+constexpr std::string_view class_name = PyReactiveCircuit::name;
+
+// returns a new reference: a new ReactiveCircuit object over `circuit`
+Ref object_of(RCVariant circuit) { return new_instance(PyReactiveCircuit{std::move(circuit)}); }
+
+constexpr Signature<arg::UInt32> new_signature{{class_name, "__new__"}, {"value_size"}};
+
+PyObject* construct(PyTypeObject*, PyObject* args, PyObject* kwargs) noexcept {
+    return call_new(new_signature, args, kwargs, [](std::uint32_t value_size) {
+        return object_of(RCVariant::create(value_size));
+    });
+}
+
+constexpr Signature<arg::UInt32, arg::IndexRows, arg::Text> from_sum_product_signature{
+    {class_name, "from_sum_product"}, {"value_size", "sum_product", "target_token"}};
+
+PyObject* from_sum_product(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return call_static(from_sum_product_signature, args, nargs, kwnames,
+                       [](std::uint32_t value_size, SumProduct sum_product, std::string target_token) {
+                           return object_of(RCVariant::from_sum_product(value_size, sum_product, target_token));
+                       });
+}
+
+constexpr Signature<arg::FloatList, arg::Float, arg::Text> add_leaf_signature{
+    {class_name, "add_leaf"}, {"initial_value", "initial_timestamp", "token"}};
+
+PyObject* add_leaf(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return call_method<PyReactiveCircuit>(
+        add_leaf_signature, self, args, nargs, kwnames,
+        [](PyReactiveCircuit& object, Vector initial_value, double initial_timestamp, std::string token) {
+            RCVariant circuit = object.circuit;
+            std::uint32_t index = without_gil([&] {
+                return circuit.add_leaf(std::move(initial_value), initial_timestamp, std::move(token));
+            });
+            return to_py(index);
+        });
+}
+
+constexpr Signature<arg::UInt32, arg::FloatList, arg::Float> update_leaf_signature{
+    {class_name, "update_leaf"}, {"leaf_index", "new_value", "timestamp"}};
+
+PyObject* update_leaf(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return call_method<PyReactiveCircuit>(
+        update_leaf_signature, self, args, nargs, kwnames,
+        [](PyReactiveCircuit& object, std::uint32_t leaf_index, Vector new_value, double timestamp) {
+            RCVariant circuit = object.circuit;
+            without_gil([&] { circuit.update_leaf(leaf_index, std::move(new_value), timestamp); });
+            return none();
+        });
+}
+
+constexpr Signature<arg::IndexRows, arg::Text> add_sum_product_signature{{class_name, "add_sum_product"},
+                                                                         {"sum_product", "target_token"}};
+
+PyObject* add_sum_product(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return call_method<PyReactiveCircuit>(
+        add_sum_product_signature, self, args, nargs, kwnames,
+        [](PyReactiveCircuit& object, SumProduct sum_product, std::string target_token) {
+            RCVariant circuit = object.circuit;
+            without_gil([&] { circuit.add_sum_product(sum_product, target_token); });
+            return none();
+        });
+}
+
+PyObject* update(PyObject* self, PyObject*) noexcept {
+    return call_no_args<PyReactiveCircuit>({class_name, "update"}, self, [](PyReactiveCircuit& object) {
+        RCVariant circuit = object.circuit;
+        TokenValues values = without_gil([&] { return circuit.update(); });
+        return to_py(values);
+    });
+}
+
+PyObject* full_update(PyObject* self, PyObject*) noexcept {
+    return call_no_args<PyReactiveCircuit>({class_name, "full_update"}, self, [](PyReactiveCircuit& object) {
+        RCVariant circuit = object.circuit;
+        TokenValues values = without_gil([&] { return circuit.full_update(); });
+        return to_py(values);
+    });
+}
+
+constexpr const char* class_doc = "ReactiveCircuit(value_size)\n--\n\n";
+
+PyMethodDef methods[] = {
+    {"from_sum_product", fastcall(from_sum_product), METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
+     "from_sum_product(value_size, sum_product, target_token)\n--\n\n"},
+    {"add_leaf", fastcall(add_leaf), METH_FASTCALL | METH_KEYWORDS,
+     "add_leaf($self, initial_value, initial_timestamp, token)\n--\n\n"},
+    {"update_leaf", fastcall(update_leaf), METH_FASTCALL | METH_KEYWORDS,
+     "update_leaf($self, leaf_index, new_value, timestamp)\n--\n\n"},
+    {"add_sum_product", fastcall(add_sum_product), METH_FASTCALL | METH_KEYWORDS,
+     "add_sum_product($self, sum_product, target_token)\n--\n\n"},
+    {"update", update, METH_NOARGS, "update($self)\n--\n\n"},
+    {"full_update", full_update, METH_NOARGS, "full_update($self)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
 
 PyType_Slot slots[] = {
     {Py_tp_doc, const_cast<char*>(class_doc)},
-    {Py_tp_new, reinterpret_cast<void*>(refuse_new)},
+    {Py_tp_new, reinterpret_cast<void*>(construct)},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<PyReactiveCircuit>)},
+    {Py_tp_methods, methods},
     {0, nullptr},
 };
 

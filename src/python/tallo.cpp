@@ -1,25 +1,193 @@
-// The class `Tallo`.
+// The class `Tallo`: the host's handle on one compiled model. Objects come only
+// from the static method `compile`. Every method but `get_reactive_circuit`
+// releases the interpreter lock around its work; that one takes the model's
+// mutex briefly with the lock held, which cannot deadlock, since no holder of
+// the model's mutex ever waits for the interpreter lock.
 #include <Python.h>
 
+#include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "python/classes.h"
+#include "python/convert.h"
+#include "python/error.h"
+#include "python/frame.h"
+#include "python/reactive_circuit.h"
+#include "python/ref.h"
+#include "python/results.h"
+#include "python/shared_model.h"
+#include "python/writer_classes.h"
 
 namespace tallo::python {
 
 struct PyTallo {
     static constexpr std::string_view name = "Tallo";
+    SharedModel model;
 };
 
 namespace {
 
-constexpr const char* class_doc =
-    "A Python wrapper for the high-level `Tallo` language compiler and runtime.";
+constexpr std::string_view class_name = PyTallo::name;
+
+// returns a new reference: the writer object of `made`, or raises its error
+Ref writer_object(Result<SourceWriter> made) {
+    if (!made) raise(PyExc_RuntimeError, made.error().message);
+    SourceWriter writer = std::move(made).value();
+    return typed_writer_to_py(std::move(writer.writer), writer.boolean_width);
+}
+
+constexpr Signature<arg::Text, arg::Default<arg::UInt32, 1u>, arg::Default<arg::Flag, false>,
+                    arg::NoneByDefault<arg::OptionalText>>
+    compile_signature{{class_name, "compile"}, {"model", "value_size", "verbose", "semiring"}};
+
+PyObject* compile(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return call_static(compile_signature, args, nargs, kwnames,
+                       [](std::string model, std::uint32_t value_size, bool verbose,
+                          std::optional<std::string> semiring) {
+                           auto compiled = without_gil([&]() -> Result<SharedModel> {
+                               Result<SemiringTag> tag = SharedModel::semiring_named(semiring);
+                               if (!tag) return tag.error();
+                               return SharedModel::compile(tag.value(), model, value_size, verbose);
+                           });
+                           if (!compiled) raise(PyExc_RuntimeError, compiled.error().message);
+                           return new_instance(PyTallo{std::move(compiled).value()});
+                       });
+}
+
+PyObject* get_reactive_circuit(PyObject* self, PyObject*) noexcept {
+    return call_no_args<PyTallo>({class_name, "get_reactive_circuit"}, self, [](PyTallo& object) {
+        return new_instance(PyReactiveCircuit{object.model.circuit()});
+    });
+}
+
+constexpr Signature<arg::UInt32, arg::Text, arg::Flag> read_signature{{class_name, "read"},
+                                                                      {"receiver_idx", "channel", "invert"}};
+
+PyObject* read(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return call_method<PyTallo>(read_signature, self, args, nargs, kwnames,
+                                [](PyTallo& object, std::uint32_t receiver_idx, std::string channel, bool invert) {
+                                    SharedModel model = object.model;
+                                    without_gil([&] { model.read(receiver_idx, channel, invert); });
+                                    return none();
+                                });
+}
+
+constexpr Signature<arg::Text> make_writer_signature{{class_name, "make_writer"}, {"channel"}};
+
+PyObject* make_writer(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return call_method<PyTallo>(make_writer_signature, self, args, nargs, kwnames,
+                                [](PyTallo& object, std::string channel) {
+                                    SharedModel model = object.model;
+                                    auto made = without_gil([&] { return model.make_writer(channel); });
+                                    return writer_object(std::move(made));
+                                });
+}
+
+constexpr Signature<arg::Text> make_writer_for_signature{{class_name, "make_writer_for"}, {"source_name"}};
+
+PyObject* make_writer_for(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return call_method<PyTallo>(make_writer_for_signature, self, args, nargs, kwnames,
+                                [](PyTallo& object, std::string source_name) {
+                                    SharedModel model = object.model;
+                                    auto made = without_gil([&] { return model.make_writer_for(source_name); });
+                                    return writer_object(std::move(made));
+                                });
+}
+
+constexpr Signature<arg::Text> make_categorical_writer_signature{{class_name, "make_categorical_writer"},
+                                                                 {"channel"}};
+
+PyObject* make_categorical_writer(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                  PyObject* kwnames) noexcept {
+    return call_method<PyTallo>(make_categorical_writer_signature, self, args, nargs, kwnames,
+                                [](PyTallo& object, std::string channel) {
+                                    SharedModel model = object.model;
+                                    auto made = without_gil([&] { return model.make_categorical_writer(channel); });
+                                    if (!made) raise(PyExc_RuntimeError, made.error().message);
+                                    return typed_writer_to_py(std::move(made).value(), 1);
+                                });
+}
+
+constexpr Signature<arg::Text, arg::Float> make_timed_writer_signature{{class_name, "make_timed_writer"},
+                                                                       {"channel", "frequency"}};
+
+PyObject* make_timed_writer(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return call_method<PyTallo>(make_timed_writer_signature, self, args, nargs, kwnames,
+                                [](PyTallo& object, std::string channel, double frequency) {
+                                    SharedModel model = object.model;
+                                    Shared<Vector> vector =
+                                        without_gil([&] { return model.make_timed_writer(channel, frequency); });
+                                    return new_instance(PySharedVector{std::move(vector)});
+                                });
+}
+
+PyObject* stop_timed_writers(PyObject* self, PyObject*) noexcept {
+    return call_no_args<PyTallo>({class_name, "stop_timed_writers"}, self, [](PyTallo& object) {
+        SharedModel model = object.model;
+        without_gil([&] { model.stop_timed_writers(); });
+        return none();
+    });
+}
+
+PyObject* get_names(PyObject* self, PyObject*) noexcept {
+    return call_no_args<PyTallo>({class_name, "get_names"}, self, [](PyTallo& object) {
+        SharedModel model = object.model;
+        std::vector<std::string> names = without_gil([&] { return model.names(); });
+        return to_py(names);
+    });
+}
+
+PyObject* get_frequencies(PyObject* self, PyObject*) noexcept {
+    return call_no_args<PyTallo>({class_name, "get_frequencies"}, self, [](PyTallo& object) {
+        SharedModel model = object.model;
+        std::vector<double> frequencies = without_gil([&] { return model.frequencies(); });
+        return to_py(frequencies);
+    });
+}
+
+PyObject* get_values(PyObject* self, PyObject*) noexcept {
+    return call_no_args<PyTallo>({class_name, "get_values"}, self, [](PyTallo& object) {
+        SharedModel model = object.model;
+        std::vector<Vector> values = without_gil([&] { return model.values(); });
+        return to_py(values);
+    });
+}
+
+constexpr const char* class_doc = "A Python wrapper for the high-level `Tallo` language compiler and runtime.";
+
+constexpr int with_parameters = METH_FASTCALL | METH_KEYWORDS;
+
+PyMethodDef methods[] = {
+    {"compile", fastcall(compile), with_parameters | METH_STATIC,
+     "compile(model, value_size=1, verbose=False, semiring=None)\n--\n\n"
+     "Compiles a Tallo model string into a runtime instance.\n"
+     "\n"
+     "`semiring` selects the inference algebra.  Supported values (case-insensitive):\n"
+     "`\"LogProb\"` (default), `\"MaxProduct\"`, `\"Fuzzy\"`, `\"Boolean\"`, `\"ProbGradient\"`."},
+    {"get_reactive_circuit", get_reactive_circuit, METH_NOARGS, "get_reactive_circuit($self)\n--\n\n"},
+    {"read", fastcall(read), with_parameters, "read($self, receiver_idx, channel, invert)\n--\n\n"},
+    {"make_writer", fastcall(make_writer), with_parameters, "make_writer($self, channel)\n--\n\n"},
+    {"make_writer_for", fastcall(make_writer_for), with_parameters, "make_writer_for($self, source_name)\n--\n\n"},
+    {"make_categorical_writer", fastcall(make_categorical_writer), with_parameters,
+     "make_categorical_writer($self, channel)\n--\n\n"},
+    {"make_timed_writer", fastcall(make_timed_writer), with_parameters,
+     "make_timed_writer($self, channel, frequency)\n--\n\n"},
+    {"stop_timed_writers", stop_timed_writers, METH_NOARGS, "stop_timed_writers($self)\n--\n\n"},
+    {"get_names", get_names, METH_NOARGS, "get_names($self)\n--\n\n"},
+    {"get_frequencies", get_frequencies, METH_NOARGS, "get_frequencies($self)\n--\n\n"},
+    {"get_values", get_values, METH_NOARGS, "get_values($self)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
 
 PyType_Slot slots[] = {
     {Py_tp_doc, const_cast<char*>(class_doc)},
     {Py_tp_new, reinterpret_cast<void*>(refuse_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<PyTallo>)},
+    {Py_tp_methods, methods},
     {0, nullptr},
 };
 

@@ -10,6 +10,8 @@
 #include "base/poisonable.h"
 #include "base/vector.h"
 #include "channels/ipc.h"
+#include "language/typed_writer.h"
+#include "python/ref.h"
 
 namespace tallo::python {
 
@@ -31,6 +33,7 @@ struct PyNumberWriter {
 struct PyBooleanWriter {
     static constexpr std::string_view name = "BooleanWriter";
     IpcWriter writer;
+    std::size_t width;  // the slots of one write (SourceWriter::boolean_width)
 };
 
 struct PyCategoricalWriter {
@@ -44,5 +47,10 @@ struct PySharedVector {
     static constexpr std::string_view name = "SharedVector";
     Shared<Vector> vector;
 };
+
+// returns a new reference: the writer object of the class named like the
+// writer's variant, holding it. When the interpreter cannot make the object,
+// the writer and its senders are released and its error is raised.
+Ref typed_writer_to_py(TypedWriter writer, std::size_t boolean_width);
 
 }  // namespace tallo::python

@@ -1,0 +1,77 @@
+"""Per-call cost of ReactiveCircuit methods from Python, beside a no-op builtin.
+
+Run from the repository root after `scripts/build`:
+
+    PYTHONPATH=build/release/src/python /usr/bin/python3 bench/python_circuit.py
+
+Every case is a bound method called in a tight loop; each figure is the best
+of several repeats, in nanoseconds per call, and the ratio to the no-op
+builtin (`[].clear`, a method without arguments like `update`). The cases run
+interleaved, so all ratios come from the same conditions.
+"""
+import sys
+import time
+
+import tallo
+
+CALLS = 200_000
+REPEATS = 7
+
+
+def per_call_ns(step, calls=CALLS):
+    start = time.perf_counter_ns()
+    for _ in range(calls):
+        step()
+    return (time.perf_counter_ns() - start) / calls
+
+
+def small_circuit():
+    circuit = tallo.ReactiveCircuit(1)
+    for i in range(4):
+        circuit.add_leaf([0.5], 0.0, f"x{i}")
+    circuit.add_sum_product([[0, 1], [2, 3], [0, 3]], "/t")
+    circuit.update()
+    return circuit
+
+
+def main():
+    clean = small_circuit()
+    unchanged = small_circuit()
+    changing = small_circuit()
+
+    noop = [].clear
+    update = clean.update
+    update_leaf = unchanged.update_leaf
+    values = ([0.25], [0.75])
+    state = {"i": 0}
+
+    def unchanged_leaf():
+        update_leaf(0, [0.5], 1.0)
+
+    def leaf_and_update():
+        state["i"] ^= 1
+        changing.update_leaf(0, values[state["i"]], 1.0)
+        changing.update()
+
+    cases = {
+        "no-op builtin ([].clear())": noop,
+        "update() on a clean circuit": update,
+        "update_leaf, unchanged value": unchanged_leaf,
+        "update_leaf + update() (4 leaves, 3 terms)": leaf_and_update,
+    }
+    best = {name: float("inf") for name in cases}
+    for _ in range(REPEATS):
+        for name, step in cases.items():
+            best[name] = min(best[name], per_call_ns(step))
+
+    baseline = best["no-op builtin ([].clear())"]
+    print(f"python {sys.version.split()[0]}, {CALLS} calls x {REPEATS} repeats, best per call")
+    print(f"{'case':<45} {'ns/call':>10} {'x no-op':>9}")
+    for name, ns in best.items():
+        print(f"{name:<45} {ns:>10.1f} {ns / baseline:>9.1f}")
+    ratio = best["update() on a clean circuit"] / baseline
+    print(f"goal: clean update() within 20x of the no-op builtin: {'met' if ratio <= 20 else 'missed'} ({ratio:.1f}x)")
+
+
+if __name__ == "__main__":
+    main()

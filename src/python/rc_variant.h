@@ -1,0 +1,71 @@
+#pragma once
+
+// RCVariant: one shared reactive circuit together with the tag of its
+// semiring, as a Python `ReactiveCircuit` object holds it.
+//
+// Guarantees:
+// - The tag always names the semiring of the held handle; it is fixed at
+//   construction and read without any lock.
+// - Copies share the one circuit (each copy is one more holder of its handle).
+// - Every operation locks the circuit's mutex for its own duration and nothing
+//   else; a stop while it is held poisons the circuit, and every later
+//   operation stops with the poisoned-mutex text. Operations touch no Python
+//   object, so callers run them with the interpreter lock released.
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "base/vector.h"
+#include "circuit/reactive_circuit.h"
+#include "circuit/semiring.h"
+
+namespace tallo::python {
+
+using TokenValues = std::unordered_map<std::string, Vector>;
+using SumProduct = std::vector<std::vector<std::uint32_t>>;
+
+class RCVariant {
+public:
+    template <class S>
+    explicit RCVariant(SharedCircuit<S> circuit) : tag_(S::tag), handle_(std::move(circuit)) {}
+
+    // A new, empty LogProb circuit (stops on a value_size of 0).
+    static RCVariant create(std::uint32_t value_size);
+
+    // A new LogProb circuit of one node built from the rows.
+    static RCVariant from_sum_product(std::uint32_t value_size, const SumProduct& sum_product,
+                                      const std::string& target_token);
+
+    SemiringTag tag() const noexcept { return tag_; }
+
+    // Calls f(handle) with the handle of the circuit's semiring.
+    template <class F>
+    decltype(auto) visit(F&& f) const {
+        return dispatch(tag_, [&]<class S>() -> decltype(auto) { return f(std::get<SharedCircuit<S>>(handle_)); });
+    }
+
+    // Appends a leaf built from the probabilities; returns its index.
+    std::uint32_t add_leaf(Vector probabilities, double initial_timestamp, std::string name) const;
+
+    // Feeds a new value into leaf `index`; an unchanged value marks nothing.
+    void update_leaf(std::uint32_t index, Vector value, double timestamp) const;
+
+    void add_sum_product(const SumProduct& sum_product, const std::string& target_token) const;
+
+    // Recomputes the dirty nodes; the decoded values of the recomputed targets.
+    TokenValues update() const;
+
+    // Recomputes every node; the decoded values of every target.
+    TokenValues full_update() const;
+
+private:
+    SemiringTag tag_;
+    std::variant<SharedCircuit<LogProb>, SharedCircuit<MaxProduct>, SharedCircuit<Fuzzy>, SharedCircuit<Boolean>,
+                 SharedCircuit<ProbGradient>>
+        handle_;
+};
+
+}  // namespace tallo::python

@@ -1,0 +1,113 @@
+#include "python/shared_model.h"
+
+#include <algorithm>
+
+#include "python/messages.h"
+
+namespace tallo::python {
+
+namespace {
+
+struct SemiringName {
+    std::string_view name;
+    SemiringTag tag;
+};
+
+constexpr SemiringName semiring_names[] = {
+    {"logprob", SemiringTag::LogProb},     {"log_prob", SemiringTag::LogProb},
+    {"maxproduct", SemiringTag::MaxProduct}, {"max_product", SemiringTag::MaxProduct},
+    {"fuzzy", SemiringTag::Fuzzy},         {"boolean", SemiringTag::Boolean},
+    {"probgradient", SemiringTag::ProbGradient}, {"prob_gradient", SemiringTag::ProbGradient},
+};
+
+std::string ascii_lower(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
+    }
+    return text;
+}
+
+template <class S>
+std::size_t boolean_width_of(const Tallo<S>& model) {
+    constexpr bool one_element_per_slot = S::tag == SemiringTag::Fuzzy || S::tag == SemiringTag::Boolean;
+    return one_element_per_slot ? std::max<std::size_t>(model.value_size, 1) : 1;
+}
+
+template <class S>
+Result<SourceWriter> with_width(const Tallo<S>& model, Result<TypedWriter> writer) {
+    if (!writer) return writer.error();
+    return SourceWriter{std::move(writer).value(), boolean_width_of(model)};
+}
+
+}  // namespace
+
+Result<SemiringTag> SharedModel::semiring_named(const std::optional<std::string>& name) {
+    const std::string folded = ascii_lower(name.value_or("logprob"));
+    for (const SemiringName& entry : semiring_names) {
+        if (entry.name == folded) return entry.tag;
+    }
+    return Error{messages::unknown_semiring(folded)};
+}
+
+SharedModel SharedModel::compile(SemiringTag tag, const std::string& model, std::uint32_t value_size, bool verbose) {
+    return dispatch(tag, [&]<class S>() {
+        return SharedModel(Shared<TalloVariant>::make(TalloVariant(Tallo<S>::compile(model, value_size, verbose))));
+    });
+}
+
+RCVariant SharedModel::circuit() const {
+    return with_model([](auto& model) { return RCVariant(model.manager.circuit); });
+}
+
+void SharedModel::read(std::uint32_t leaf, const std::string& channel, bool invert) const {
+    with_model([&](auto& model) { model.manager.read(leaf, channel, invert); });
+}
+
+Result<SourceWriter> SharedModel::make_writer(const std::string& channel) const {
+    return with_model([&](auto& model) -> Result<SourceWriter> {
+        const auto& sources = model.sources;
+        const auto source = std::find_if(sources.begin(), sources.end(),
+                                         [&](const Source& s) { return s.topic == channel; });
+        if (source == sources.end()) return Error{messages::no_source_with_channel(channel)};
+        return with_width(model, model.make_writer_for(source->atom));
+    });
+}
+
+Result<SourceWriter> SharedModel::make_writer_for(const std::string& source_name) const {
+    return with_model([&](auto& model) { return with_width(model, model.make_writer_for(source_name)); });
+}
+
+Result<TypedWriter> SharedModel::make_categorical_writer(const std::string& channel) const {
+    return with_model([&](auto& model) -> Result<TypedWriter> {
+        const auto& sources = model.categorical_sources;
+        const auto source = std::find_if(sources.begin(), sources.end(),
+                                         [&](const CategoricalSource& s) { return s.topic == channel; });
+        if (source == sources.end()) return Error{messages::no_categorical_source_with_channel(channel)};
+        const std::size_t n_categories = source->categories.size();
+        const std::size_t value_size = model.manager.value_size();
+        IpcWriter writer(model.manager.get_or_create_sender(channel));
+        return TypedWriter{TypedWriter::Categorical{std::move(writer), n_categories, value_size}};
+    });
+}
+
+Shared<Vector> SharedModel::make_timed_writer(const std::string& channel, double frequency) const {
+    return with_model([&](auto& model) { return model.manager.make_timed_writer(channel, frequency); });
+}
+
+void SharedModel::stop_timed_writers() const {
+    with_model([](auto& model) { model.manager.stop_timed_writers(); });
+}
+
+std::vector<std::string> SharedModel::names() const {
+    return with_model([](auto& model) { return model.manager.get_names(); });
+}
+
+std::vector<double> SharedModel::frequencies() const {
+    return with_model([](auto& model) { return model.manager.get_frequencies(); });
+}
+
+std::vector<Vector> SharedModel::values() const {
+    return with_model([](auto& model) { return model.manager.get_values(); });
+}
+
+}  // namespace tallo::python

@@ -1,0 +1,109 @@
+#pragma once
+
+// TalloVariant: a compiled model together with the tag of its semiring.
+// SharedModel: the handle through which a Python `Tallo` object reaches one,
+// behind the model's mutex, with the operations of the class.
+//
+// Guarantees:
+// - The tag sits inside the model's mutex with the model and never changes.
+// - Every operation of SharedModel holds the model's mutex for its whole
+//   duration, and the circuit's mutex (taken after it) only while it reads or
+//   changes the circuit. A stop while the model's mutex is held poisons it, so
+//   that every later operation stops with the poisoned-mutex text.
+// - Operations touch no Python object: callers run them with the interpreter
+//   lock released (except `circuit`, which is short and takes no other lock).
+// - Refusals the host is meant to see come back as `Error` values with their
+//   fixed texts; broken invariants stop.
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "base/poisonable.h"
+#include "base/result.h"
+#include "base/vector.h"
+#include "circuit/semiring.h"
+#include "language/tallo.h"
+#include "language/typed_writer.h"
+#include "python/rc_variant.h"
+
+namespace tallo::python {
+
+class TalloVariant {
+public:
+    template <class S>
+    explicit TalloVariant(Tallo<S> model) : tag_(S::tag), model_(std::in_place_type<Tallo<S>>, std::move(model)) {}
+
+    SemiringTag tag() const noexcept { return tag_; }
+
+    // Calls f(model) with the model of the variant's semiring.
+    template <class F>
+    decltype(auto) visit(F&& f) {
+        return dispatch(tag_, [&]<class S>() -> decltype(auto) { return f(std::get<Tallo<S>>(model_)); });
+    }
+
+private:
+    SemiringTag tag_;
+    std::variant<Tallo<LogProb>, Tallo<MaxProduct>, Tallo<Fuzzy>, Tallo<Boolean>, Tallo<ProbGradient>> model_;
+};
+
+// A writer for one source, with the number of slots a boolean write fills:
+// 1, except in Fuzzy and Boolean models with more than one batch slot, whose
+// leaves take one element per slot and are given that many.
+struct SourceWriter {
+    TypedWriter writer;
+    std::size_t boolean_width;
+};
+
+class SharedModel {
+public:
+    // The semiring named by `name` ("logprob" when absent) after ASCII
+    // lower-casing, or the unknown-semiring error with the lower-cased name.
+    static Result<SemiringTag> semiring_named(const std::optional<std::string>& name);
+
+    // A new model compiled from `model` in the semiring `tag`, whose mutex this
+    // handle is the only holder of. Every failure of compilation stops.
+    static SharedModel compile(SemiringTag tag, const std::string& model, std::uint32_t value_size, bool verbose);
+
+    // A new holder of the model's circuit, with the model's tag.
+    RCVariant circuit() const;
+
+    // Starts a reader that feeds `leaf` from a new channel named `channel`.
+    void read(std::uint32_t leaf, const std::string& channel, bool invert) const;
+
+    // The writer of the first source whose topic is `channel`.
+    Result<SourceWriter> make_writer(const std::string& channel) const;
+
+    // The writer of the first source whose atom is `source_name`.
+    Result<SourceWriter> make_writer_for(const std::string& source_name) const;
+
+    // The writer of the first categorical source whose topic is `channel`.
+    Result<TypedWriter> make_categorical_writer(const std::string& channel) const;
+
+    // Starts a timed writer on `channel`; the vector it samples.
+    Shared<Vector> make_timed_writer(const std::string& channel, double frequency) const;
+
+    void stop_timed_writers() const;
+
+    // Per leaf, in leaf-index order.
+    std::vector<std::string> names() const;
+    std::vector<double> frequencies() const;
+    std::vector<Vector> values() const;  // in probability space
+
+private:
+    explicit SharedModel(Shared<TalloVariant> model) : model_(std::move(model)) {}
+
+    // Calls f(model) with the model's mutex held.
+    template <class F>
+    decltype(auto) with_model(F&& f) const {
+        auto guard = model_.lock();
+        return guard->visit(std::forward<F>(f));
+    }
+
+    Shared<TalloVariant> model_;
+};
+
+}  // namespace tallo::python
