@@ -24,7 +24,8 @@ std::vector<std::uint32_t> partitioning(std::span<const double> values, std::spa
     levels.reserve(values.size());
     const std::size_t max_rank = occupied.empty() ? 0 : occupied.size() - 1;
     for (std::size_t bin : bins) {
-        const auto rank = static_cast<std::size_t>(std::lower_bound(occupied.begin(), occupied.end(), bin) - occupied.begin());
+        const auto rank =
+            static_cast<std::size_t>(std::lower_bound(occupied.begin(), occupied.end(), bin) - occupied.begin());
         levels.push_back(static_cast<std::uint32_t>(max_rank - rank));
     }
     return levels;

@@ -114,9 +114,9 @@ void ReactiveCircuit<S>::lift_leaf(std::uint32_t leaf) {
     }
 
     for (std::uint32_t node : holders) {
-        std::vector<std::pair<std::uint32_t, std::uint32_t>> parents;  // (consumer, edge)
-        for (std::uint32_t edge : structure.incoming(node)) parents.emplace_back(structure.source(edge), edge);
-        if (parents.empty()) parents.push_back(add_root(node));
+        std::vector<std::uint32_t> consumers;  // in incoming-edge order
+        for (std::uint32_t edge : structure.incoming(node)) consumers.push_back(structure.source(edge));
+        if (consumers.empty()) consumers.push_back(add_root(node).first);
 
         auto [in_scope, out_of_scope] = structure.node(node).split(leaf);
         std::optional<std::uint32_t> without;
@@ -127,25 +127,25 @@ void ReactiveCircuit<S>::lift_leaf(std::uint32_t leaf) {
         // back in the consumer as a term of its own.
         const auto leaf_column = in_scope->leaf_columns.find(leaf);
         if (leaf_column == in_scope->leaf_columns.end()) stop(std::string(messages::unwrap_none()));
-        const auto alone = static_cast<std::size_t>(
-            std::count(in_scope->minterms.begin(), in_scope->minterms.end(), AlgebraicCircuit::Term{leaf_column->second}));
+        const AlgebraicCircuit::Term leaf_alone{leaf_column->second};
+        const auto alone =
+            static_cast<std::size_t>(std::count(in_scope->minterms.begin(), in_scope->minterms.end(), leaf_alone));
 
-        std::optional<std::uint32_t> joined = add_split_part(std::move(*in_scope), leaf);
-        if (structure.unchecked_node(*joined).minterms.empty()) {
-            structure.remove_node(*joined);
-            joined.reset();
-        }
+        // The part that multiplies the leaf, unless nothing of it is left.
+        const std::uint32_t joined = add_split_part(std::move(*in_scope), leaf);
+        const bool keep_joined = !structure.unchecked_node(joined).minterms.empty();
+        if (!keep_joined) structure.remove_node(joined);
 
-        for (const auto& [parent, edge] : parents) {
+        for (std::uint32_t parent : consumers) {
             const std::uint32_t row = disconnect(parent, node);
             AlgebraicCircuit& consumer = structure.node(parent);
             AlgebraicCircuit::Term with_leaf = consumer.minterms[row];
             with_leaf.push_back(consumer.ensure_leaf(leaf));
             for (std::size_t i = 0; i < alone; ++i) consumer.push_minterm(with_leaf);
-            if (joined) {
+            if (keep_joined) {
                 const std::uint32_t joined_row = consumer.push_minterm(with_leaf);
-                connect(parent, *joined, joined_row);
-                dirty.insert(*joined);
+                connect(parent, joined, joined_row);
+                dirty.insert(joined);
             }
             if (without) {
                 connect(parent, *without, row);

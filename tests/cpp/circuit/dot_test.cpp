@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <limits>
 #include <string>
 #include <unordered_map>
@@ -10,6 +14,7 @@
 #include "base/messages.h"
 #include "base/vector.h"
 #include "circuit/algebraic_circuit.h"
+#include "circuit/reactive_circuit.h"
 #include "circuit/stable_graph.h"
 #include "stop_message.h"
 
@@ -137,6 +142,40 @@ TEST(ReactiveDot, RemovedSlotsLeaveGapsAndReusedSlotsShowTheirNewOccupant) {
                   "    2 -> 1 [label=\"M0=-inf\" decorate=\"true\"];\n"
                   "    0 -> 2 [label=\"M1=0.75\" decorate=\"true\"];\n"
                   "}\n");
+}
+
+TEST(ReactiveCircuitDot, ShowsNewMemoriesAsZeroUntilTheUpdateAndWritesTheTextToAFile) {
+    ReactiveCircuit<LogProb> circuit(1);
+    circuit.leafs.push_back(Leaf::create<LogProb>(Vector{0.3}, 0.0, "a", 0));
+    circuit.leafs.push_back(Leaf::create<LogProb>(Vector{0.5}, 0.0, "b", 1));
+    circuit.add_sum_product({{0, 1}}, "/t");
+    circuit.drop_leaf(1);
+    const std::string nodes =
+        "    0 [shape=\"circle\" label=\"P(/t) = \u03a3\u03a0\\nL0 M0\"];\n"
+        "    1 [shape=\"circle\" label=\"P() = \u03a3\u03a0\\nL1\"];\n";
+    EXPECT_EQ(circuit.to_dot_text(), HEADER + nodes + "    0 -> 1 [label=\"M0=-inf\" decorate=\"true\"];\n}\n");
+    circuit.update();
+    const std::string text = HEADER + nodes + "    0 -> 1 [label=\"M0=-0.69\" decorate=\"true\"];\n}\n";
+    EXPECT_EQ(circuit.to_dot_text(), text);
+    EXPECT_EQ(circuit.structure.node(0).to_dot_text(),
+              "digraph AlgebraicCircuit {\n"
+              "  node [shape=record];\n"
+              "  matrix [label=\"{L0\u00b7M0}\" shape=record];\n"
+              "}\n");
+
+    std::string dir = (std::filesystem::temp_directory_path() / "tallo-dot-XXXXXX").string();
+    ASSERT_NE(mkdtemp(dir.data()), nullptr);
+    const std::filesystem::path path = std::filesystem::path(dir) / "circuit.dot";
+    std::ofstream(path) << "an older and much longer text that must not survive\n";
+    EXPECT_FALSE(circuit.to_dot(path.string()));
+    std::ifstream in(path, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), text);
+
+    const std::optional<Error> error = circuit.to_dot((std::filesystem::path(dir) / "missing" / "c.dot").string());
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->message, "No such file or directory (os error 2)");
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(dir) / "missing"));
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace
