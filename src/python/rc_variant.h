@@ -12,12 +12,14 @@
 //   operation stops with the poisoned-mutex text. Operations touch no Python
 //   object, so callers run them with the interpreter lock released.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <utility>
 #include <variant>
 #include <vector>
 
+#include "base/result.h"
 #include "base/vector.h"
 #include "circuit/reactive_circuit.h"
 #include "circuit/semiring.h"
@@ -60,6 +62,18 @@ public:
 
     // Recomputes every node; the decoded values of every target.
     TokenValues full_update() const;
+
+    // Moves leaf `index` one memory edge toward the roots, or away from them.
+    void lift_leaf(std::uint32_t index) const;
+    void drop_leaf(std::uint32_t index) const;
+
+    // Moves every leaf to the level of its change frequency's bin among
+    // `boundaries`, printing the levels.
+    void adapt(const std::vector<double>& boundaries) const;
+
+    // The circuit's DOT text written to the file at `path`: nothing on
+    // success, else the first I/O error.
+    std::optional<Error> to_dot(const std::string& path) const;
 
 private:
     SemiringTag tag_;

@@ -6,8 +6,10 @@
 
 #include <Python.h>
 
+#include "circuit/clustering.h"
 #include "python/classes.h"
 #include "python/convert.h"
+#include "python/error.h"
 #include "python/frame.h"
 #include "python/ref.h"
 #include "python/results.h"
@@ -79,6 +81,18 @@ PyObject* add_sum_product(PyObject* self, PyObject* const* args, Py_ssize_t narg
         });
 }
 
+constexpr Signature<arg::Float, arg::UInt32> adapt_signature{{class_name, "adapt"}, {"bin_size", "number_bins"}};
+
+PyObject* adapt(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return call_method<PyReactiveCircuit>(
+        adapt_signature, self, args, nargs, kwnames,
+        [](PyReactiveCircuit& object, double bin_size, std::uint32_t number_bins) {
+            RCVariant circuit = object.circuit;
+            without_gil([&] { circuit.adapt(clustering::equal_width_boundaries(bin_size, number_bins)); });
+            return none();
+        });
+}
+
 PyObject* update(PyObject* self, PyObject*) noexcept {
     return call_no_args<PyReactiveCircuit>({class_name, "update"}, self, [](PyReactiveCircuit& object) {
         RCVariant circuit = object.circuit;
@@ -95,6 +109,33 @@ PyObject* full_update(PyObject* self, PyObject*) noexcept {
     });
 }
 
+constexpr Signature<arg::UInt32> lift_leaf_signature{{class_name, "lift_leaf"}, {"index"}};
+constexpr Signature<arg::UInt32> drop_leaf_signature{{class_name, "drop_leaf"}, {"index"}};
+
+// `lift_leaf` and `drop_leaf`: one leaf index, None as the result.
+template <const Signature<arg::UInt32>& signature, void (RCVariant::*move)(std::uint32_t) const>
+PyObject* move_leaf(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return call_method<PyReactiveCircuit>(signature, self, args, nargs, kwnames,
+                                          [](PyReactiveCircuit& object, std::uint32_t index) {
+                                              RCVariant circuit = object.circuit;
+                                              without_gil([&] { (circuit.*move)(index); });
+                                              return none();
+                                          });
+}
+
+constexpr Signature<arg::Text> to_dot_signature{{class_name, "to_dot"}, {"path"}};
+
+PyObject* to_dot(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return call_method<PyReactiveCircuit>(to_dot_signature, self, args, nargs, kwnames,
+                                          [](PyReactiveCircuit& object, std::string path) {
+                                              RCVariant circuit = object.circuit;
+                                              std::optional<Error> failed =
+                                                  without_gil([&] { return circuit.to_dot(path); });
+                                              if (failed) raise(PyExc_OSError, failed->message);
+                                              return none();
+                                          });
+}
+
 constexpr const char* class_doc = "ReactiveCircuit(value_size)\n--\n\n";
 
 PyMethodDef methods[] = {
@@ -106,8 +147,14 @@ PyMethodDef methods[] = {
      "update_leaf($self, leaf_index, new_value, timestamp)\n--\n\n"},
     {"add_sum_product", fastcall(add_sum_product), METH_FASTCALL | METH_KEYWORDS,
      "add_sum_product($self, sum_product, target_token)\n--\n\n"},
+    {"adapt", fastcall(adapt), METH_FASTCALL | METH_KEYWORDS, "adapt($self, bin_size, number_bins)\n--\n\n"},
     {"update", update, METH_NOARGS, "update($self)\n--\n\n"},
     {"full_update", full_update, METH_NOARGS, "full_update($self)\n--\n\n"},
+    {"lift_leaf", fastcall(move_leaf<lift_leaf_signature, &RCVariant::lift_leaf>), METH_FASTCALL | METH_KEYWORDS,
+     "lift_leaf($self, index)\n--\n\n"},
+    {"drop_leaf", fastcall(move_leaf<drop_leaf_signature, &RCVariant::drop_leaf>), METH_FASTCALL | METH_KEYWORDS,
+     "drop_leaf($self, index)\n--\n\n"},
+    {"to_dot", fastcall(to_dot), METH_FASTCALL | METH_KEYWORDS, "to_dot($self, path)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -24,8 +24,12 @@ def circuit_with_leaves(*values, value_size=1):
     ("add_leaf", "($self, initial_value, initial_timestamp, token)"),
     ("update_leaf", "($self, leaf_index, new_value, timestamp)"),
     ("add_sum_product", "($self, sum_product, target_token)"),
+    ("adapt", "($self, bin_size, number_bins)"),
     ("update", "($self)"),
     ("full_update", "($self)"),
+    ("lift_leaf", "($self, index)"),
+    ("drop_leaf", "($self, index)"),
+    ("to_dot", "($self, path)"),
 ])
 def test_method_signatures_and_empty_docstrings(method, signature):
     function = getattr(ReactiveCircuit, method)
