@@ -12,15 +12,18 @@
 //   operation stops with the poisoned-mutex text. Operations touch no Python
 //   object, so callers run them with the interpreter lock released.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <utility>
 #include <variant>
 #include <vector>
 
+#include "base/result.h"
 #include "base/vector.h"
 #include "circuit/reactive_circuit.h"
 #include "circuit/semiring.h"
+#include "python/gradients.h"
 
 namespace tallo::python {
 
@@ -61,7 +64,28 @@ public:
     // Recomputes every node; the decoded values of every target.
     TokenValues full_update() const;
 
+    // ProbGradient circuits only; any other semiring is refused with the
+    // method's text and nothing is locked or changed.
+    // `update` and `full_update`, with the targets' derivatives by leaf name
+    // (gradients.h).
+    Result<gradients::Unpacked> gradient_update() const;
+    Result<gradients::Unpacked> full_gradient_update() const;
+    // One gradient-descent step on the leaves' probabilities (gradients.h).
+    std::optional<Error> fit(const gradients::Derivatives& gradients, double lr, double loss,
+                             const std::optional<std::vector<std::string>>& atoms, double timestamp) const;
+
+    // The DOT text, or the SVG rendered by Graphviz, into `path` (graphviz.h),
+    // with the circuit's mutex held throughout; the first I/O error.
+    std::optional<Error> to_dot(const std::string& path) const;
+    std::optional<Error> to_svg(const std::string& path, bool keep_dot) const;
+    std::optional<Error> to_combined_svg(const std::string& path) const;
+
 private:
+    // The handle when the circuit is a ProbGradient one, else null.
+    const SharedCircuit<ProbGradient>* gradient_handle() const noexcept {
+        return std::get_if<SharedCircuit<ProbGradient>>(&handle_);
+    }
+
     SemiringTag tag_;
     std::variant<SharedCircuit<LogProb>, SharedCircuit<MaxProduct>, SharedCircuit<Fuzzy>, SharedCircuit<Boolean>,
                  SharedCircuit<ProbGradient>>

@@ -26,6 +26,9 @@ def circuit_with_leaves(*values, value_size=1):
     ("add_sum_product", "($self, sum_product, target_token)"),
     ("update", "($self)"),
     ("full_update", "($self)"),
+    ("to_dot", "($self, path)"),
+    ("to_svg", "($self, path, keep_dot)"),
+    ("to_combined_svg", "($self, path)"),
 ])
 def test_method_signatures_and_empty_docstrings(method, signature):
     function = getattr(ReactiveCircuit, method)
