@@ -201,11 +201,15 @@ private:
     template <class S, std::size_t Slots>
     void sum_terms(const std::span<const double>* values, const double* one, double* product,
                    typename S::Sum& sum) const {
+        // With a fixed width the running product is a local array, which the
+        // compiler keeps in registers across the column multiplications.
+        double local[Slots == 0 ? 1 : Slots];
+        double* const running_data = Slots != 0 ? local : product;
         const std::size_t slots = Slots != 0 ? Slots : value_size;
-        const std::span<double> running(product, slots);
+        const std::span<double> running(running_data, slots);
         const std::size_t column_count = columns.size();
         for (const Term& term : minterms) {
-            for (std::size_t i = 0; i < slots; ++i) product[i] = one[i];
+            for (std::size_t i = 0; i < slots; ++i) running_data[i] = one[i];
             for (std::uint32_t c : term) {
                 if (c >= column_count) stop(messages::index_out_of_bounds(column_count, c));
                 S::mul(running, values[c]);

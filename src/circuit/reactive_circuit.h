@@ -15,6 +15,21 @@
 //   batch slot (in ProbGradient one probability and its derivatives).
 // - The circuit has no lock of its own; it lives behind `SharedCircuit<S>`,
 //   whose mutex every caller holds for the whole of an operation.
+// - `layers`, when present, lists every live node once, by depth (the length
+//   of its longest path down through producers), each layer in ascending node
+//   index. Every structural change (`add_sum_product`, `connect`, the leaf
+//   moves) makes it absent; the next `update` rebuilds it.
+// - `update` recomputes exactly the nodes that were dirty when it started,
+//   producers before consumers, and nothing else. It empties `dirty` first.
+//   Within a layer the dirty nodes are evaluated in parallel on the worker
+//   pool (circuit/worker_pool.h) when the layer holds enough work, else on
+//   the calling thread; the evaluations only read the circuit. All writes
+//   (memories, the result map) follow on the calling thread, one node at a
+//   time in layer order. Its cost grows with the dirty nodes, not with the
+//   circuit: an update with nothing dirty only checks the cached layers.
+// - Dependencies: `update_dependencies` gives each leaf every node that holds
+//   a column for it and all their consumers, transitively, ascending;
+//   `add_sum_product` adds only the token's node.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
