@@ -214,6 +214,14 @@ constexpr const char* class_doc = "A Python wrapper for the high-level `Tallo` l
 
 constexpr int with_parameters = METH_FASTCALL | METH_KEYWORDS;
 
+// The docstring lines both source lookups share after their first; a macro,
+// so that each docstring stays one literal.
+#define SOURCE_GRADIENTS_DOC                                                      \
+    "\n"                                                                          \
+    "`gradients` is the inner `\"gradients\"` dict from a `gradient_update` /\n" \
+    "`full_gradient_update` result (i.e. `{leaf_name: float}`).\n"                \
+    "Raises `RuntimeError` if the semiring is not `ProbGradient`."
+
 PyMethodDef methods[] = {
     {"compile", fastcall(compile), with_parameters | METH_STATIC,
      "compile(model, value_size=1, verbose=False, semiring=None)\n--\n\n"
@@ -235,18 +243,10 @@ PyMethodDef methods[] = {
     {"get_values", get_values, METH_NOARGS, "get_values($self)\n--\n\n"},
     {"source_gradients_for", fastcall(source_gradients_for), with_parameters,
      "source_gradients_for($self, gradients, atom_name)\n--\n\n"
-     "Returns the gradients for a single source looked up by **atom name**.\n"
-     "\n"
-     "`gradients` is the inner `\"gradients\"` dict from a `gradient_update` /\n"
-     "`full_gradient_update` result (i.e. `{leaf_name: float}`).\n"
-     "Raises `RuntimeError` if the semiring is not `ProbGradient`."},
+     "Returns the gradients for a single source looked up by **atom name**.\n" SOURCE_GRADIENTS_DOC},
     {"source_gradients", fastcall(source_gradients), with_parameters,
      "source_gradients($self, gradients, channel)\n--\n\n"
-     "Returns the gradients for a single source looked up by **channel name**.\n"
-     "\n"
-     "`gradients` is the inner `\"gradients\"` dict from a `gradient_update` /\n"
-     "`full_gradient_update` result (i.e. `{leaf_name: float}`).\n"
-     "Raises `RuntimeError` if the semiring is not `ProbGradient`."},
+     "Returns the gradients for a single source looked up by **channel name**.\n" SOURCE_GRADIENTS_DOC},
     {"get_parameter_groups", get_parameter_groups, METH_NOARGS, "get_parameter_groups($self)\n--\n\n"},
     {"fit_parameters", fastcall(fit_parameters), with_parameters,
      "fit_parameters($self, gradients, lr, loss, parameters, timestamp)\n--\n\n"
