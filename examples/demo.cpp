@@ -1,15 +1,22 @@
-// The demo: what the system can show so far. Two leaves, a and b, and the sum
-// of products a*b + b, evaluated in each of the five semirings. In
-// ProbGradient the value carries its derivatives by a and by b.
+// The demo: a two-leaf sum of products in each of the five semirings, then a
+// small model compiled into its circuit and fed through the writers of its
+// sources, printing the target's probability as it changes.
+#include <chrono>
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <string>
+#include <thread>
+#include <variant>
 #include <vector>
 
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 
+#include "base/panic.h"
 #include "base/vector.h"
 #include "circuit/semiring.h"
+#include "language/tallo.h"
 
 namespace {
 
@@ -26,6 +33,51 @@ Vector evaluate(const std::vector<Vector>& leaves, const std::vector<std::vector
         sum.add(product.view());
     }
     return S::decode(sum.finish());
+}
+
+constexpr const char* model_text =
+    "# Either the rain or the sprinkler may wet the lawn.\n"
+    "rain <- source(\"/weather/rain\", Probability).\n"
+    "sprinkler <- source(\"/garden/sprinkler\", Boolean).\n"
+    "temperature <- source(\"/garden/temperature\", Number).\n"
+    "wet <- P(0.9) if rain.\n"
+    "wet <- P(0.8) if sprinkler.\n"
+    "frozen if temperature < 0.\n"
+    "slippery if wet.\n"
+    "slippery if frozen.\n"
+    "slippery -> target(\"/lawn/slippery\").\n";
+
+using Model = tallo::Tallo<tallo::LogProb>;
+
+// Waits until the reader threads have applied what was sent: the leaf named
+// `name` holds `probability`. Bounded, so a lost message cannot hang the demo.
+void wait_for_leaf(Model& model, const std::string& name, double probability) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (std::chrono::steady_clock::now() < deadline) {
+        const std::vector<std::string> names = model.manager.get_names();
+        const std::vector<tallo::Vector> values = model.manager.get_values();
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            if (names[i] == name && std::abs(values[i][0] - probability) < 1e-9) return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+void print_target(Model& model, const char* what) {
+    const auto results = model.manager.circuit.lock()->update();
+    const auto found = results.find("/lawn/slippery");
+    if (found == results.end()) {
+        std::printf("%-44s slippery unchanged\n", what);
+    } else {
+        std::printf("%-44s P(slippery) = %.4f\n", what, found->second[0]);
+    }
+}
+
+void write_number(const std::vector<tallo::ComparisonTarget>& targets, double x) {
+    for (const tallo::ComparisonTarget& target : targets) {
+        const bool holds = target.is_greater ? x > target.threshold : x < target.threshold;
+        (void)target.sender.send(tallo::IpcMessage{tallo::Vector{holds ? 1.0 : 0.0}, 0.0});
+    }
 }
 
 }  // namespace
@@ -45,6 +97,39 @@ int main() {
             fmt::print("  {:<12} [{:.4}]{}\n", S::name, fmt::join(value.view(), ", "),
                        n == 3 ? "  (value, d/da, d/db)" : "");
         });
+    }
+
+    fmt::print("\ntallo demo: the model\n{}\n", model_text);
+    try {
+        Model model = Model::compile(model_text, 1, false);
+        std::printf("compiled: %zu leaves\n", model.manager.get_names().size());
+
+        auto rain = std::get<tallo::TypedWriter::Probability>(model.make_writer_for("rain").value().kind);
+        auto sprinkler = std::get<tallo::TypedWriter::Boolean>(model.make_writer_for("sprinkler").value().kind);
+        auto temperature = std::get<tallo::TypedWriter::Number>(model.make_writer_for("temperature").value().kind);
+
+        double now = 1.0;
+        const auto rain_at = [&](double p) {
+            rain.writer.write(tallo::Vector{p}, now += 1.0);
+            wait_for_leaf(model, "rain", p);
+        };
+        print_target(model, "no signal yet (no rain, sprinkler off):");
+        rain_at(0.2);
+        print_target(model, "rain 0.2:");
+        rain_at(0.7);
+        print_target(model, "rain 0.7:");
+        sprinkler.writer.write(tallo::Vector{1.0}, now += 1.0);
+        wait_for_leaf(model, "sprinkler", 1.0);
+        print_target(model, "rain 0.7, sprinkler on:");
+        write_number(temperature.targets, -3.0);
+        wait_for_leaf(model, "temperature_lt_0", 1.0);
+        print_target(model, "rain 0.7, sprinkler on, -3 degrees:");
+        write_number(temperature.targets, 12.0);
+        wait_for_leaf(model, "temperature_lt_0", 0.0);
+        print_target(model, "rain 0.7, sprinkler on, 12 degrees:");
+    } catch (const tallo::Panic& panic) {
+        std::fprintf(stderr, "demo stopped: %s\n", panic.what());
+        return 1;
     }
     return 0;
 }

@@ -32,16 +32,53 @@ std::string parameter_group_key(std::string_view head, std::uint32_t k) {
     return fmt::format("{}#{}", matching::predicate_of(head), k);
 }
 
+std::string solver_spelling(std::string_view text) {
+    std::string spelled;
+    spelled.reserve(text.size());
+    bool quoted = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (quoted) {
+            spelled += c;
+            if (c == '\\' && i + 1 < text.size()) {
+                spelled += text[++i];
+            } else if (c == '"') {
+                quoted = false;
+            }
+        } else if (c == '"') {
+            quoted = true;
+            spelled += c;
+        } else if (c != ' ' && c != '\t') {
+            spelled += c;
+        }
+    }
+    return spelled;
+}
+
 std::vector<std::vector<std::uint32_t>> product_terms(const Dnf& dnf,
                                                       const std::unordered_map<std::string, std::size_t>& index_map) {
+    // Leaves whose names the solver spells differently, by that spelling;
+    // usually none.
+    std::unordered_map<std::string, std::size_t> respelled;
+    for (const auto& [name, index] : index_map) {
+        std::string spelled = solver_spelling(name);
+        if (spelled == name || index_map.contains(spelled)) continue;
+        const auto [at, fresh] = respelled.try_emplace(std::move(spelled), index);
+        if (!fresh) at->second = std::min(at->second, index);
+    }
+
     std::vector<std::vector<std::uint32_t>> products;
     products.reserve(dnf.clauses.size());
     for (const std::vector<std::string>& clause : dnf.clauses) {
         std::vector<std::uint32_t>& product = products.emplace_back();
         product.reserve(clause.size());
         for (const std::string& literal : clause) {
-            const auto found = index_map.find(literal);
-            if (found == index_map.end()) continue;
+            auto found = index_map.find(literal);
+            if (found == index_map.end()) {
+                if (respelled.empty()) continue;
+                found = respelled.find(literal);
+                if (found == respelled.end()) continue;
+            }
             // Leaf indices are node-graph indices: the circuit holds fewer
             // than 2^32 leaves, so the narrowing is exact.
             product.push_back(static_cast<std::uint32_t>(found->second));

@@ -38,8 +38,19 @@ private:
     std::unordered_map<std::string, std::uint32_t> counters_;
 };
 
+// The text of an atom or literal without the white space outside its quoted
+// strings: p(a, b) gives p(a,b), the way the solver writes atoms.
+std::string solver_spelling(std::string_view text);
+
 // One product term per clause: the indices of the clause's literals, in order,
 // each looked up by its exact text; a literal that names no leaf is left out.
+//
+// The solver writes an atom without the spaces the model may have put in it
+// (a source declared as p(a, b) comes back as p(a,b)). A literal that no leaf
+// names exactly is therefore looked up once more among the leaves whose names
+// are spelled differently by the solver, the first such leaf winning;
+// otherwise such a source would silently take no part in the products, and
+// a target that depends on it would come out certain.
 std::vector<std::vector<std::uint32_t>> product_terms(const Dnf& dnf,
                                                       const std::unordered_map<std::string, std::size_t>& index_map);
 

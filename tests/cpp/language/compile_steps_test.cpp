@@ -36,10 +36,22 @@ TEST(CompileSteps, GroupKeysUseThePredicateAndCauseCountersTheFullHead) {
     EXPECT_EQ(counters.next("a(1)"), 1u);
 }
 
-TEST(CompileSteps, ProductTermsLookLiteralsUpByExactText) {
-    const std::unordered_map<std::string, std::size_t> index{{"rain", 0}, {"-rain", 1}, {"p(a, b)", 2}};
-    const Dnf dnf{{{"rain", "wet", "-sunny"}, {"-rain", "p(a,b)"}, {"sunny"}, {}}};
-    EXPECT_EQ(product_terms(dnf, index), (std::vector<std::vector<std::uint32_t>>{{0}, {1}, {}, {}}));
+TEST(CompileSteps, ProductTermsLookLiteralsUpByTextThenBySolverSpelling) {
+    const std::unordered_map<std::string, std::size_t> index{
+        {"rain", 0}, {"-rain", 1}, {"p(a, b)", 2}, {"-p(a, b)", 3}, {"q(1,2)", 4}, {"q(1, 2)", 5}, {"r( x )", 6},
+        {"r(x )", 7}};
+    const Dnf dnf{{{"rain", "wet", "-sunny"}, {"-rain", "p(a,b)", "-p(a,b)"}, {"q(1,2)", "r(x)"}, {"sunny"}, {}}};
+    // q(1,2) is some leaf's exact name; of the two leaves spelled r(x) the first wins.
+    EXPECT_EQ(product_terms(dnf, index),
+              (std::vector<std::vector<std::uint32_t>>{{0}, {1, 2, 3}, {4, 6}, {}, {}}));
+}
+
+TEST(CompileSteps, SolverSpellingDropsWhiteSpaceOutsideStrings) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"p(a, b)", "p(a,b)"},         {"-f( g(a),\tb )", "-f(g(a),b)"}, {"s(\"a b\", c)", "s(\"a b\",c)"},
+        {R"(s("x\" y", z))", R"(s("x\" y",z))"}, {"plain", "plain"},          {"", ""},
+    };
+    for (const auto& [text, spelled] : cases) EXPECT_EQ(solver_spelling(text), spelled) << text;
 }
 
 }  // namespace
