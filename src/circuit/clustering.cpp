@@ -31,4 +31,11 @@ std::vector<std::uint32_t> partitioning(std::span<const double> values, std::spa
     return levels;
 }
 
+std::vector<double> equal_width_boundaries(double bin_size, std::uint32_t number_bins) {
+    std::vector<double> boundaries;
+    boundaries.reserve(number_bins);
+    for (std::uint64_t k = 1; k <= number_bins; ++k) boundaries.push_back(static_cast<double>(k) * bin_size);
+    return boundaries;
+}
+
 }  // namespace tallo::clustering

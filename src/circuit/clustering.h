@@ -22,4 +22,8 @@ namespace tallo::clustering {
 
 std::vector<std::uint32_t> partitioning(std::span<const double> values, std::span<const double> boundaries);
 
+// The upper edges of `number_bins` bins of width `bin_size` from 0:
+// bin_size, 2 bin_size, ..., number_bins bin_size. Empty for no bins.
+std::vector<double> equal_width_boundaries(double bin_size, std::uint32_t number_bins);
+
 }  // namespace tallo::clustering

@@ -68,6 +68,18 @@ std::optional<Error> RCVariant::fit(const gradients::Derivatives& gradients, dou
     return std::nullopt;
 }
 
+void RCVariant::lift_leaf(std::uint32_t index) const {
+    visit([&]<class S>(const SharedCircuit<S>& handle) { handle.lock()->lift_leaf(index); });
+}
+
+void RCVariant::drop_leaf(std::uint32_t index) const {
+    visit([&]<class S>(const SharedCircuit<S>& handle) { handle.lock()->drop_leaf(index); });
+}
+
+void RCVariant::adapt(const std::vector<double>& boundaries) const {
+    visit([&]<class S>(const SharedCircuit<S>& handle) { handle.lock()->adapt(boundaries); });
+}
+
 std::optional<Error> RCVariant::to_dot(const std::string& path) const {
     return visit([&]<class S>(const SharedCircuit<S>& handle) { return handle.lock()->to_dot(path); });
 }

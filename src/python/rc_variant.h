@@ -74,6 +74,14 @@ public:
     std::optional<Error> fit(const gradients::Derivatives& gradients, double lr, double loss,
                              const std::optional<std::vector<std::string>>& atoms, double timestamp) const;
 
+    // Moves leaf `index` one memory edge toward the roots, or away from them.
+    void lift_leaf(std::uint32_t index) const;
+    void drop_leaf(std::uint32_t index) const;
+
+    // Moves every leaf to the level of its change frequency's bin among
+    // `boundaries`, printing the levels.
+    void adapt(const std::vector<double>& boundaries) const;
+
     // The DOT text, or the SVG rendered by Graphviz, into `path` (graphviz.h),
     // with the circuit's mutex held throughout; the first I/O error.
     std::optional<Error> to_dot(const std::string& path) const;

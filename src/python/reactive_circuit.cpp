@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/result.h"
+#include "circuit/clustering.h"
 #include "python/classes.h"
 #include "python/convert.h"
 #include "python/error.h"
@@ -85,6 +86,18 @@ PyObject* add_sum_product(PyObject* self, PyObject* const* args, Py_ssize_t narg
         });
 }
 
+constexpr Signature<arg::Float, arg::UInt32> adapt_signature{{class_name, "adapt"}, {"bin_size", "number_bins"}};
+
+PyObject* adapt(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return call_method<PyReactiveCircuit>(
+        adapt_signature, self, args, nargs, kwnames,
+        [](PyReactiveCircuit& object, double bin_size, std::uint32_t number_bins) {
+            RCVariant circuit = object.circuit;
+            without_gil([&] { circuit.adapt(clustering::equal_width_boundaries(bin_size, number_bins)); });
+            return none();
+        });
+}
+
 PyObject* update(PyObject* self, PyObject*) noexcept {
     return call_no_args<PyReactiveCircuit>({class_name, "update"}, self, [](PyReactiveCircuit& object) {
         RCVariant circuit = object.circuit;
@@ -99,6 +112,20 @@ PyObject* full_update(PyObject* self, PyObject*) noexcept {
         TokenValues values = without_gil([&] { return circuit.full_update(); });
         return to_py(values);
     });
+}
+
+constexpr Signature<arg::UInt32> lift_leaf_signature{{class_name, "lift_leaf"}, {"index"}};
+constexpr Signature<arg::UInt32> drop_leaf_signature{{class_name, "drop_leaf"}, {"index"}};
+
+// `lift_leaf` and `drop_leaf`: one leaf index, None as the result.
+template <const Signature<arg::UInt32>& signature, void (RCVariant::*move)(std::uint32_t) const>
+PyObject* move_leaf(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return call_method<PyReactiveCircuit>(signature, self, args, nargs, kwnames,
+                                          [](PyReactiveCircuit& object, std::uint32_t index) {
+                                              RCVariant circuit = object.circuit;
+                                              without_gil([&] { (circuit.*move)(index); });
+                                              return none();
+                                          });
 }
 
 // returns a new reference: the unpacked gradients as dicts, or raises the
@@ -186,6 +213,7 @@ PyMethodDef methods[] = {
      "update_leaf($self, leaf_index, new_value, timestamp)\n--\n\n"},
     {"add_sum_product", fastcall(add_sum_product), METH_FASTCALL | METH_KEYWORDS,
      "add_sum_product($self, sum_product, target_token)\n--\n\n"},
+    {"adapt", fastcall(adapt), METH_FASTCALL | METH_KEYWORDS, "adapt($self, bin_size, number_bins)\n--\n\n"},
     {"update", update, METH_NOARGS, "update($self)\n--\n\n"},
     {"full_update", full_update, METH_NOARGS, "full_update($self)\n--\n\n"},
     {"gradient_update", gradient_update, METH_NOARGS,
@@ -200,6 +228,10 @@ PyMethodDef methods[] = {
      "fit($self, gradients, lr, loss, atoms, timestamp)\n--\n\n"
      "One gradient-descent step over leaf probabilities.\n"
      "Raises `RuntimeError` if the semiring is not `ProbGradient`."},
+    {"lift_leaf", fastcall(move_leaf<lift_leaf_signature, &RCVariant::lift_leaf>), METH_FASTCALL | METH_KEYWORDS,
+     "lift_leaf($self, index)\n--\n\n"},
+    {"drop_leaf", fastcall(move_leaf<drop_leaf_signature, &RCVariant::drop_leaf>), METH_FASTCALL | METH_KEYWORDS,
+     "drop_leaf($self, index)\n--\n\n"},
     {"to_dot", fastcall(to_dot), METH_FASTCALL | METH_KEYWORDS, "to_dot($self, path)\n--\n\n"},
     {"to_svg", fastcall(to_svg), METH_FASTCALL | METH_KEYWORDS, "to_svg($self, path, keep_dot)\n--\n\n"},
     {"to_combined_svg", fastcall(to_combined_svg), METH_FASTCALL | METH_KEYWORDS,
