@@ -1,4 +1,4 @@
-"""ReactiveCircuit.to_dot, to_svg and to_combined_svg."""
+"""ReactiveCircuit.to_svg and to_combined_svg through the Graphviz programs."""
 
 import pytest
 
@@ -23,16 +23,6 @@ def no_graphviz(tmp_path, monkeypatch):
     monkeypatch.setenv("PATH", str(empty))
 
 
-def test_to_dot_writes_the_circuit_text(circuit, tmp_path):
-    path = tmp_path / "c.dot"
-    path.write_text("an older and much longer text\n" * 10)
-    assert circuit.to_dot(str(path)) is None
-    text = path.read_text(encoding="utf-8")
-    assert text.startswith("digraph ReactiveCircuit {\n")
-    assert 'label="P(/t) = ΣΠ\\nL0 L1"' in text
-    assert text.endswith("}\n")
-
-
 @pytest.mark.parametrize("keep_dot", [True, False])
 def test_to_svg_keeps_the_dot_text_only_when_asked(circuit, tmp_path, keep_dot):
     path = tmp_path / "c.svg"
@@ -55,7 +45,6 @@ def test_to_combined_svg_renders_the_circuit_and_its_nodes(circuit, tmp_path):
 def test_a_missing_directory_raises_ioerror_without_running_a_program(circuit, tmp_path, no_graphviz):
     missing = str(tmp_path / "missing" / "c.svg")
     calls = [
-        lambda: circuit.to_dot(missing),
         lambda: circuit.to_svg(missing, True),
         lambda: circuit.to_svg(missing, False),
         lambda: circuit.to_combined_svg(missing),
