@@ -70,6 +70,10 @@ std::string failed_to_run_graphviz(std::string_view error) {
     return fmt::format("Failed to run graphviz!: {}", error);
 }
 
+std::string requires_prob_gradient(std::string_view method) {
+    return fmt::format("{} requires the ProbGradient semiring", method);
+}
+
 std::string unknown_semiring(std::string_view name) {
     return fmt::format("Unknown semiring '{}'. Supported: LogProb, MaxProduct, Fuzzy, Boolean, ProbGradient", name);
 }

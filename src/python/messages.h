@@ -84,4 +84,9 @@ inline constexpr std::string_view class_module = "builtins";
 // with the start error's description.
 std::string failed_to_run_graphviz(std::string_view error);
 
+// A gradient method called on a circuit or model of another semiring:
+// "{} requires the ProbGradient semiring" with the method's name
+// ("source_gradients" for both source lookups).
+std::string requires_prob_gradient(std::string_view method);
+
 }  // namespace tallo::messages

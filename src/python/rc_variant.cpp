@@ -1,6 +1,8 @@
 #include "python/rc_variant.h"
 
 #include "circuit/leaf.h"
+#include "python/graphviz.h"
+#include "python/messages.h"
 
 namespace tallo::python {
 
@@ -46,6 +48,26 @@ TokenValues RCVariant::full_update() const {
     });
 }
 
+Result<gradients::Unpacked> RCVariant::gradient_update() const {
+    const auto* handle = gradient_handle();
+    if (!handle) return Error{messages::requires_prob_gradient("gradient_update")};
+    return gradients::gradient_update(*handle->lock());
+}
+
+Result<gradients::Unpacked> RCVariant::full_gradient_update() const {
+    const auto* handle = gradient_handle();
+    if (!handle) return Error{messages::requires_prob_gradient("full_gradient_update")};
+    return gradients::full_gradient_update(*handle->lock());
+}
+
+std::optional<Error> RCVariant::fit(const gradients::Derivatives& gradients, double lr, double loss,
+                                    const std::optional<std::vector<std::string>>& atoms, double timestamp) const {
+    const auto* handle = gradient_handle();
+    if (!handle) return Error{messages::requires_prob_gradient("fit")};
+    gradients::fit(*handle->lock(), gradients, lr, loss, atoms, timestamp);
+    return std::nullopt;
+}
+
 void RCVariant::lift_leaf(std::uint32_t index) const {
     visit([&]<class S>(const SharedCircuit<S>& handle) { handle.lock()->lift_leaf(index); });
 }
@@ -60,6 +82,20 @@ void RCVariant::adapt(const std::vector<double>& boundaries) const {
 
 std::optional<Error> RCVariant::to_dot(const std::string& path) const {
     return visit([&]<class S>(const SharedCircuit<S>& handle) { return handle.lock()->to_dot(path); });
+}
+
+std::optional<Error> RCVariant::to_svg(const std::string& path, bool keep_dot) const {
+    return visit([&]<class S>(const SharedCircuit<S>& handle) {
+        auto circuit = handle.lock();
+        return graphviz::write_svg(circuit->to_dot_text(), path, keep_dot);
+    });
+}
+
+std::optional<Error> RCVariant::to_combined_svg(const std::string& path) const {
+    return visit([&]<class S>(const SharedCircuit<S>& handle) {
+        auto circuit = handle.lock();
+        return graphviz::write_combined_svg(graphviz::combined_dot_text(*circuit), path);
+    });
 }
 
 }  // namespace tallo::python

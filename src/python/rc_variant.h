@@ -23,6 +23,7 @@
 #include "base/vector.h"
 #include "circuit/reactive_circuit.h"
 #include "circuit/semiring.h"
+#include "python/gradients.h"
 
 namespace tallo::python {
 
@@ -63,6 +64,16 @@ public:
     // Recomputes every node; the decoded values of every target.
     TokenValues full_update() const;
 
+    // ProbGradient circuits only; any other semiring is refused with the
+    // method's text and nothing is locked or changed.
+    // `update` and `full_update`, with the targets' derivatives by leaf name
+    // (gradients.h).
+    Result<gradients::Unpacked> gradient_update() const;
+    Result<gradients::Unpacked> full_gradient_update() const;
+    // One gradient-descent step on the leaves' probabilities (gradients.h).
+    std::optional<Error> fit(const gradients::Derivatives& gradients, double lr, double loss,
+                             const std::optional<std::vector<std::string>>& atoms, double timestamp) const;
+
     // Moves leaf `index` one memory edge toward the roots, or away from them.
     void lift_leaf(std::uint32_t index) const;
     void drop_leaf(std::uint32_t index) const;
@@ -71,11 +82,18 @@ public:
     // `boundaries`, printing the levels.
     void adapt(const std::vector<double>& boundaries) const;
 
-    // The circuit's DOT text written to the file at `path`: nothing on
-    // success, else the first I/O error.
+    // The DOT text, or the SVG rendered by Graphviz, into `path` (graphviz.h),
+    // with the circuit's mutex held throughout; the first I/O error.
     std::optional<Error> to_dot(const std::string& path) const;
+    std::optional<Error> to_svg(const std::string& path, bool keep_dot) const;
+    std::optional<Error> to_combined_svg(const std::string& path) const;
 
 private:
+    // The handle when the circuit is a ProbGradient one, else null.
+    const SharedCircuit<ProbGradient>* gradient_handle() const noexcept {
+        return std::get_if<SharedCircuit<ProbGradient>>(&handle_);
+    }
+
     SemiringTag tag_;
     std::variant<SharedCircuit<LogProb>, SharedCircuit<MaxProduct>, SharedCircuit<Fuzzy>, SharedCircuit<Boolean>,
                  SharedCircuit<ProbGradient>>

@@ -6,6 +6,11 @@
 
 #include <Python.h>
 
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/result.h"
 #include "circuit/clustering.h"
 #include "python/classes.h"
 #include "python/convert.h"
@@ -123,17 +128,78 @@ PyObject* move_leaf(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
                                           });
 }
 
+// returns a new reference: the unpacked gradients as dicts, or raises the
+// refusal of a circuit of another semiring
+Ref gradients_to_py(Result<gradients::Unpacked>& unpacked) {
+    if (!unpacked) raise(PyExc_RuntimeError, unpacked.error().message);
+    return to_py(unpacked.value());
+}
+
+PyObject* gradient_update(PyObject* self, PyObject*) noexcept {
+    return call_no_args<PyReactiveCircuit>({class_name, "gradient_update"}, self, [](PyReactiveCircuit& object) {
+        RCVariant circuit = object.circuit;
+        auto unpacked = without_gil([&] { return circuit.gradient_update(); });
+        return gradients_to_py(unpacked);
+    });
+}
+
+PyObject* full_gradient_update(PyObject* self, PyObject*) noexcept {
+    return call_no_args<PyReactiveCircuit>({class_name, "full_gradient_update"}, self, [](PyReactiveCircuit& object) {
+        RCVariant circuit = object.circuit;
+        auto unpacked = without_gil([&] { return circuit.full_gradient_update(); });
+        return gradients_to_py(unpacked);
+    });
+}
+
+constexpr Signature<arg::TextFloatMap, arg::Float, arg::Float, arg::OptionalTexts, arg::Float> fit_signature{
+    {class_name, "fit"}, {"gradients", "lr", "loss", "atoms", "timestamp"}};
+
+PyObject* fit(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return call_method<PyReactiveCircuit>(
+        fit_signature, self, args, nargs, kwnames,
+        [](PyReactiveCircuit& object, gradients::Derivatives gradients, double lr, double loss,
+           std::optional<std::vector<std::string>> atoms, double timestamp) {
+            RCVariant circuit = object.circuit;
+            auto refused = without_gil([&] { return circuit.fit(gradients, lr, loss, atoms, timestamp); });
+            if (refused) raise(PyExc_RuntimeError, refused->message);
+            return none();
+        });
+}
+
+// returns a new reference: None, or raises the export's I/O error
+Ref exported(const std::optional<Error>& error) {
+    if (error) raise(PyExc_OSError, error->message);
+    return none();
+}
+
 constexpr Signature<arg::Text> to_dot_signature{{class_name, "to_dot"}, {"path"}};
 
 PyObject* to_dot(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
     return call_method<PyReactiveCircuit>(to_dot_signature, self, args, nargs, kwnames,
                                           [](PyReactiveCircuit& object, std::string path) {
                                               RCVariant circuit = object.circuit;
-                                              std::optional<Error> failed =
-                                                  without_gil([&] { return circuit.to_dot(path); });
-                                              if (failed) raise(PyExc_OSError, failed->message);
-                                              return none();
+                                              return exported(without_gil([&] { return circuit.to_dot(path); }));
                                           });
+}
+
+constexpr Signature<arg::Text, arg::Flag> to_svg_signature{{class_name, "to_svg"}, {"path", "keep_dot"}};
+
+PyObject* to_svg(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return call_method<PyReactiveCircuit>(
+        to_svg_signature, self, args, nargs, kwnames, [](PyReactiveCircuit& object, std::string path, bool keep_dot) {
+            RCVariant circuit = object.circuit;
+            return exported(without_gil([&] { return circuit.to_svg(path, keep_dot); }));
+        });
+}
+
+constexpr Signature<arg::Text> to_combined_svg_signature{{class_name, "to_combined_svg"}, {"path"}};
+
+PyObject* to_combined_svg(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return call_method<PyReactiveCircuit>(
+        to_combined_svg_signature, self, args, nargs, kwnames, [](PyReactiveCircuit& object, std::string path) {
+            RCVariant circuit = object.circuit;
+            return exported(without_gil([&] { return circuit.to_combined_svg(path); }));
+        });
 }
 
 constexpr const char* class_doc = "ReactiveCircuit(value_size)\n--\n\n";
@@ -150,11 +216,26 @@ PyMethodDef methods[] = {
     {"adapt", fastcall(adapt), METH_FASTCALL | METH_KEYWORDS, "adapt($self, bin_size, number_bins)\n--\n\n"},
     {"update", update, METH_NOARGS, "update($self)\n--\n\n"},
     {"full_update", full_update, METH_NOARGS, "full_update($self)\n--\n\n"},
+    {"gradient_update", gradient_update, METH_NOARGS,
+     "gradient_update($self)\n--\n\n"
+     "Reactive update with gradients unpacked by leaf name.\n"
+     "Raises `RuntimeError` if the semiring is not `ProbGradient`."},
+    {"full_gradient_update", full_gradient_update, METH_NOARGS,
+     "full_gradient_update($self)\n--\n\n"
+     "Full (invalidating) update with gradients unpacked by leaf name.\n"
+     "Raises `RuntimeError` if the semiring is not `ProbGradient`."},
+    {"fit", fastcall(fit), METH_FASTCALL | METH_KEYWORDS,
+     "fit($self, gradients, lr, loss, atoms, timestamp)\n--\n\n"
+     "One gradient-descent step over leaf probabilities.\n"
+     "Raises `RuntimeError` if the semiring is not `ProbGradient`."},
     {"lift_leaf", fastcall(move_leaf<lift_leaf_signature, &RCVariant::lift_leaf>), METH_FASTCALL | METH_KEYWORDS,
      "lift_leaf($self, index)\n--\n\n"},
     {"drop_leaf", fastcall(move_leaf<drop_leaf_signature, &RCVariant::drop_leaf>), METH_FASTCALL | METH_KEYWORDS,
      "drop_leaf($self, index)\n--\n\n"},
     {"to_dot", fastcall(to_dot), METH_FASTCALL | METH_KEYWORDS, "to_dot($self, path)\n--\n\n"},
+    {"to_svg", fastcall(to_svg), METH_FASTCALL | METH_KEYWORDS, "to_svg($self, path, keep_dot)\n--\n\n"},
+    {"to_combined_svg", fastcall(to_combined_svg), METH_FASTCALL | METH_KEYWORDS,
+     "to_combined_svg($self, path)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

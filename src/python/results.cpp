@@ -49,6 +49,21 @@ Ref to_py(const std::unordered_map<std::string, Vector>& map) { return dict_of(m
 
 Ref to_py(const std::unordered_map<std::string, double>& map) { return dict_of(map); }
 
+Ref to_py(const std::unordered_map<std::string, std::vector<std::string>>& map) { return dict_of(map); }
+
+Ref to_py(const gradients::TargetGradients& target) {
+    Ref dict = made(PyDict_New());
+    auto set = [&](std::string_view key, Ref item) {
+        Ref name = to_py(key);
+        if (PyDict_SetItem(dict.get(), name.get(), item.get()) < 0) throw_error();
+    };
+    set("probability", to_py(target.probability));
+    set("gradients", to_py(target.gradients));
+    return dict;
+}
+
+Ref to_py(const gradients::Unpacked& unpacked) { return dict_of(unpacked); }
+
 namespace detail {
 
 Ref new_list(std::size_t size) { return made(PyList_New(static_cast<Py_ssize_t>(size))); }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "base/vector.h"
+#include "python/gradients.h"
 #include "python/ref.h"
 
 namespace tallo::python {
@@ -34,6 +35,12 @@ Ref to_py(const std::vector<T>& items);
 // A dict filled in the map's iteration order.
 Ref to_py(const std::unordered_map<std::string, Vector>& map);
 Ref to_py(const std::unordered_map<std::string, double>& map);
+Ref to_py(const std::unordered_map<std::string, std::vector<std::string>>& map);  // lists of str
+
+// {"probability": p, "gradients": {leaf name: derivative}}, in that key order.
+Ref to_py(const gradients::TargetGradients& target);
+// A dict of target tokens to such dicts.
+Ref to_py(const gradients::Unpacked& unpacked);
 
 namespace detail {
 // returns a new reference: an empty list of `size` slots

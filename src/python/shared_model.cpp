@@ -110,4 +110,34 @@ std::vector<Vector> SharedModel::values() const {
     return with_model([](auto& model) { return model.manager.get_values(); });
 }
 
+Result<gradients::Derivatives> SharedModel::source_gradients(const gradients::Derivatives& gradients,
+                                                             const std::string& key) const {
+    return with_model([&]<class S>(Tallo<S>& model) -> Result<gradients::Derivatives> {
+        if constexpr (S::tag != SemiringTag::ProbGradient) {
+            return Error{messages::requires_prob_gradient("source_gradients")};
+        } else {
+            return gradients::source_gradients(gradients, key, model.sources, model.categorical_sources,
+                                               model.comparisons);
+        }
+    });
+}
+
+ParameterGroups SharedModel::parameter_groups() const {
+    return with_model([](auto& model) { return model.parameter_groups; });
+}
+
+std::optional<Error> SharedModel::fit_parameters(const gradients::Derivatives& gradients, double lr, double loss,
+                                                 const std::optional<std::vector<std::string>>& parameters,
+                                                 double timestamp) const {
+    return with_model([&]<class S>(Tallo<S>& model) -> std::optional<Error> {
+        if constexpr (S::tag != SemiringTag::ProbGradient) {
+            return Error{messages::requires_prob_gradient("fit_parameters")};
+        } else {
+            gradients::fit_parameters(*model.manager.circuit.lock(), model.parameter_groups, gradients, lr, loss,
+                                      parameters, timestamp);
+            return std::nullopt;
+        }
+    });
+}
+
 }  // namespace tallo::python

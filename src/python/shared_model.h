@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -28,9 +29,13 @@
 #include "circuit/semiring.h"
 #include "language/tallo.h"
 #include "language/typed_writer.h"
+#include "python/gradients.h"
 #include "python/rc_variant.h"
 
 namespace tallo::python {
+
+// A parameter-group key to the names of its cause leaves.
+using ParameterGroups = std::unordered_map<std::string, std::vector<std::string>>;
 
 class TalloVariant {
 public:
@@ -92,6 +97,22 @@ public:
     std::vector<std::string> names() const;
     std::vector<double> frequencies() const;
     std::vector<Vector> values() const;  // in probability space
+
+    // The entries of `gradients` for the source that `key` names, an atom or a
+    // channel (gradients.h). ProbGradient models only; any other semiring is
+    // refused with the "source_gradients" text.
+    Result<gradients::Derivatives> source_gradients(const gradients::Derivatives& gradients,
+                                                    const std::string& key) const;
+
+    // A copy of the model's parameter groups, in every semiring.
+    ParameterGroups parameter_groups() const;
+
+    // One gradient-descent step per selected parameter group, under the
+    // model's mutex and then the circuit's (gradients.h). ProbGradient models
+    // only; any other semiring is refused with the "fit_parameters" text.
+    std::optional<Error> fit_parameters(const gradients::Derivatives& gradients, double lr, double loss,
+                                        const std::optional<std::vector<std::string>>& parameters,
+                                        double timestamp) const;
 
 private:
     explicit SharedModel(Shared<TalloVariant> model) : model_(std::move(model)) {}

@@ -157,9 +157,70 @@ PyObject* get_values(PyObject* self, PyObject*) noexcept {
     });
 }
 
+// The one operation behind `source_gradients_for` and `source_gradients`,
+// which differ only in the name of their key parameter.
+Ref source_gradients_impl(PyTallo& object, const gradients::Derivatives& gradients, const std::string& key) {
+    SharedModel model = object.model;
+    auto picked = without_gil([&] { return model.source_gradients(gradients, key); });
+    if (!picked) raise(PyExc_RuntimeError, picked.error().message);
+    return to_py(picked.value());
+}
+
+constexpr Signature<arg::TextFloatMap, arg::Text> source_gradients_for_signature{
+    {class_name, "source_gradients_for"}, {"gradients", "atom_name"}};
+
+PyObject* source_gradients_for(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return call_method<PyTallo>(source_gradients_for_signature, self, args, nargs, kwnames,
+                                [](PyTallo& object, gradients::Derivatives gradients, std::string atom_name) {
+                                    return source_gradients_impl(object, gradients, atom_name);
+                                });
+}
+
+constexpr Signature<arg::TextFloatMap, arg::Text> source_gradients_signature{{class_name, "source_gradients"},
+                                                                             {"gradients", "channel"}};
+
+PyObject* source_gradients(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return call_method<PyTallo>(source_gradients_signature, self, args, nargs, kwnames,
+                                [](PyTallo& object, gradients::Derivatives gradients, std::string channel) {
+                                    return source_gradients_impl(object, gradients, channel);
+                                });
+}
+
+PyObject* get_parameter_groups(PyObject* self, PyObject*) noexcept {
+    return call_no_args<PyTallo>({class_name, "get_parameter_groups"}, self, [](PyTallo& object) {
+        SharedModel model = object.model;
+        ParameterGroups groups = without_gil([&] { return model.parameter_groups(); });
+        return to_py(groups);
+    });
+}
+
+constexpr Signature<arg::TextFloatMap, arg::Float, arg::Float, arg::OptionalTexts, arg::Float>
+    fit_parameters_signature{{class_name, "fit_parameters"}, {"gradients", "lr", "loss", "parameters", "timestamp"}};
+
+PyObject* fit_parameters(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return call_method<PyTallo>(
+        fit_parameters_signature, self, args, nargs, kwnames,
+        [](PyTallo& object, gradients::Derivatives gradients, double lr, double loss,
+           std::optional<std::vector<std::string>> parameters, double timestamp) {
+            SharedModel model = object.model;
+            auto refused =
+                without_gil([&] { return model.fit_parameters(gradients, lr, loss, parameters, timestamp); });
+            if (refused) raise(PyExc_RuntimeError, refused->message);
+            return none();
+        });
+}
+
 constexpr const char* class_doc = "A Python wrapper for the high-level `Tallo` language compiler and runtime.";
 
 constexpr int with_parameters = METH_FASTCALL | METH_KEYWORDS;
+
+// The docstring lines both source lookups share after their first; a macro,
+// so that each docstring stays one literal.
+#define SOURCE_GRADIENTS_DOC                                                      \
+    "\n"                                                                          \
+    "`gradients` is the inner `\"gradients\"` dict from a `gradient_update` /\n" \
+    "`full_gradient_update` result (i.e. `{leaf_name: float}`).\n"                \
+    "Raises `RuntimeError` if the semiring is not `ProbGradient`."
 
 PyMethodDef methods[] = {
     {"compile", fastcall(compile), with_parameters | METH_STATIC,
@@ -180,6 +241,22 @@ PyMethodDef methods[] = {
     {"get_names", get_names, METH_NOARGS, "get_names($self)\n--\n\n"},
     {"get_frequencies", get_frequencies, METH_NOARGS, "get_frequencies($self)\n--\n\n"},
     {"get_values", get_values, METH_NOARGS, "get_values($self)\n--\n\n"},
+    {"source_gradients_for", fastcall(source_gradients_for), with_parameters,
+     "source_gradients_for($self, gradients, atom_name)\n--\n\n"
+     "Returns the gradients for a single source looked up by **atom name**.\n" SOURCE_GRADIENTS_DOC},
+    {"source_gradients", fastcall(source_gradients), with_parameters,
+     "source_gradients($self, gradients, channel)\n--\n\n"
+     "Returns the gradients for a single source looked up by **channel name**.\n" SOURCE_GRADIENTS_DOC},
+    {"get_parameter_groups", get_parameter_groups, METH_NOARGS, "get_parameter_groups($self)\n--\n\n"},
+    {"fit_parameters", fastcall(fit_parameters), with_parameters,
+     "fit_parameters($self, gradients, lr, loss, parameters, timestamp)\n--\n\n"
+     "Applies one gradient-descent step to `P(...)` clause parameters.\n"
+     "\n"
+     "Aggregates gradients across all groundings of each parameter group,\n"
+     "then applies a single shared update so all groundings stay in sync.\n"
+     "Source atoms and comparison atoms are never modified.\n"
+     "\n"
+     "Raises `RuntimeError` if the semiring is not `ProbGradient`."},
     {nullptr, nullptr, 0, nullptr},
 };
 

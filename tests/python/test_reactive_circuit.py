@@ -30,6 +30,8 @@ def circuit_with_leaves(*values, value_size=1):
     ("lift_leaf", "($self, index)"),
     ("drop_leaf", "($self, index)"),
     ("to_dot", "($self, path)"),
+    ("to_svg", "($self, path, keep_dot)"),
+    ("to_combined_svg", "($self, path)"),
 ])
 def test_method_signatures_and_empty_docstrings(method, signature):
     function = getattr(ReactiveCircuit, method)

@@ -118,6 +118,7 @@ def test_compile_docstring_and_signatures():
     ("get_names", "($self)"),
     ("get_frequencies", "($self)"),
     ("get_values", "($self)"),
+    ("get_parameter_groups", "($self)"),
 ])
 def test_method_signatures(method, signature):
     function = getattr(tallo.Tallo, method)
