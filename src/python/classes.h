@@ -73,11 +73,19 @@ Ref make_type(const std::string& qualified_name, int basic_size, PyType_Slot* sl
 std::string qualified_name(std::string_view class_name);
 }  // namespace detail
 
-// returns a new reference: T's class, made from `slots` (which must be static)
-// and recorded as `Class<T>::type`.
+// returns a new reference: T's class, with its docstring, its tp_new
+// (`refuse_new` for a class without a constructor) and its method table (both
+// static), recorded as `Class<T>::type`. Made once per process.
 template <class T>
-Ref make_class(PyType_Slot* slots) {
+Ref make_class(const char* doc, newfunc construct, PyMethodDef* methods) {
     static const std::string name = detail::qualified_name(T::name);
+    static PyType_Slot slots[] = {
+        {Py_tp_doc, const_cast<char*>(doc)},
+        {Py_tp_new, reinterpret_cast<void*>(construct)},
+        {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<T>)},
+        {Py_tp_methods, methods},
+        {0, nullptr},
+    };
     Ref type = detail::make_type(name, static_cast<int>(sizeof(Instance<T>)), slots);
     Class<T>::type = reinterpret_cast<PyTypeObject*>(Ref(type).release());
     return type;

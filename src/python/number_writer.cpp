@@ -32,16 +32,8 @@ PyMethodDef methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-PyType_Slot slots[] = {
-    {Py_tp_doc, const_cast<char*>(class_doc)},
-    {Py_tp_new, reinterpret_cast<void*>(refuse_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<PyNumberWriter>)},
-    {Py_tp_methods, methods},
-    {0, nullptr},
-};
-
 }  // namespace
 
-Ref make_number_writer_class() { return make_class<PyNumberWriter>(slots); }
+Ref make_number_writer_class() { return make_class<PyNumberWriter>(class_doc, refuse_new, methods); }
 
 }  // namespace tallo::python

@@ -30,16 +30,8 @@ PyMethodDef methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-PyType_Slot slots[] = {
-    {Py_tp_doc, const_cast<char*>(class_doc)},
-    {Py_tp_new, reinterpret_cast<void*>(refuse_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<PyProbabilityWriter>)},
-    {Py_tp_methods, methods},
-    {0, nullptr},
-};
-
 }  // namespace
 
-Ref make_probability_writer_class() { return make_class<PyProbabilityWriter>(slots); }
+Ref make_probability_writer_class() { return make_class<PyProbabilityWriter>(class_doc, refuse_new, methods); }
 
 }  // namespace tallo::python

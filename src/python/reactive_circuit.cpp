@@ -239,16 +239,8 @@ PyMethodDef methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-PyType_Slot slots[] = {
-    {Py_tp_doc, const_cast<char*>(class_doc)},
-    {Py_tp_new, reinterpret_cast<void*>(construct)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<PyReactiveCircuit>)},
-    {Py_tp_methods, methods},
-    {0, nullptr},
-};
-
 }  // namespace
 
-Ref make_reactive_circuit_class() { return make_class<PyReactiveCircuit>(slots); }
+Ref make_reactive_circuit_class() { return make_class<PyReactiveCircuit>(class_doc, construct, methods); }
 
 }  // namespace tallo::python

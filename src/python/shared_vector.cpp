@@ -40,16 +40,8 @@ PyMethodDef methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-PyType_Slot slots[] = {
-    {Py_tp_doc, const_cast<char*>(class_doc)},
-    {Py_tp_new, reinterpret_cast<void*>(refuse_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<PySharedVector>)},
-    {Py_tp_methods, methods},
-    {0, nullptr},
-};
-
 }  // namespace
 
-Ref make_shared_vector_class() { return make_class<PySharedVector>(slots); }
+Ref make_shared_vector_class() { return make_class<PySharedVector>(class_doc, refuse_new, methods); }
 
 }  // namespace tallo::python

@@ -93,13 +93,6 @@ PyMethodDef methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-PyType_Slot slots[] = {
-    {Py_tp_new, reinterpret_cast<void*>(refuse_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<Probe>)},
-    {Py_tp_methods, methods},
-    {0, nullptr},
-};
-
 PyModuleDef probe_module = {PyModuleDef_HEAD_INIT, "binding_probe", "", -1, nullptr, nullptr, nullptr, nullptr, nullptr};
 
 }  // namespace
@@ -109,7 +102,7 @@ PyMODINIT_FUNC PyInit_binding_probe() {
     using namespace tallo::python;
     try {
         Ref module = Ref::steal(checked(PyModule_Create(&probe_module)));
-        Ref probe = make_class<Probe>(slots);
+        Ref probe = make_class<Probe>("", refuse_new, methods);
         if (PyModule_AddObjectRef(module.get(), "Probe", probe.get()) < 0) throw_error();
         return module.release();
     } catch (...) {
