@@ -2,8 +2,8 @@
 
 The C++ core and the module are built by the project's own CMake files (the
 same ones `scripts/build` uses), without tests, benchmarks or examples; the
-module file is then copied where setuptools packs it, with the type stubs
-(python/tallo-stubs) beside it. TALLO_JOBS limits the build's parallel jobs
+module file is then copied where setuptools packs it; the type stubs
+(python/tallo-stubs) go beside it. TALLO_JOBS limits the build's parallel jobs
 (default: every core).
 """
 import os
@@ -14,7 +14,6 @@ from pathlib import Path
 
 from setuptools import Extension, setup
 from setuptools.command.build_ext import build_ext
-from setuptools.command.build_py import build_py
 
 ROOT = Path(__file__).resolve().parent
 
@@ -50,19 +49,12 @@ class BuildWithCMake(build_ext):
         shutil.copyfile(built, destination)
 
 
-class BuildWithStubs(build_py):
-    """Adds the stub-only package `tallo-stubs` (PEP 561) to the wheel."""
-
-    def run(self):
-        super().run()
-        target = Path(self.build_lib) / "tallo-stubs"
-        target.mkdir(parents=True, exist_ok=True)
-        shutil.copyfile(ROOT / "python" / "tallo-stubs" / "__init__.pyi", target / "__init__.pyi")
-
-
 setup(
     ext_modules=[CMakeModule("tallo", target="tallo_module")],
-    cmdclass={"build_ext": BuildWithCMake, "build_py": BuildWithStubs},
-    packages=[],
+    cmdclass={"build_ext": BuildWithCMake},
+    # The type stubs, as the stub-only package `tallo-stubs` (PEP 561).
+    packages=["tallo-stubs"],
+    package_dir={"tallo-stubs": "python/tallo-stubs"},
+    package_data={"tallo-stubs": ["__init__.pyi"]},
     zip_safe=False,
 )
