@@ -7,10 +7,10 @@ both); observations are simulated from the true ones (0.8 and 0.3), and each
 observation takes one gradient step on the rules' probabilities.
 
 The model is compiled in the `ProbGradient` semiring: an update yields the
-target's probability together with its derivative with respect to every
-leaf. For an observation y (1.0 fault, 0.0 none) and the model's prediction
-p, the squared error (p - y)^2 has the derivative 2 (p - y) with respect to
-p; `fit_parameters` multiplies it (its `loss` argument) by the learning rate
+target's probability together with its derivatives by every leaf. For an
+observation y (1.0 fault, 0.0 none) and the model's prediction p, the
+squared error (p - y)^2 has the derivative dL/dp = 2 (p - y);
+`fit_parameters` multiplies it (its `loss` argument) by the learning rate
 and by each rule's derivative dp/dP(rule), and steps every rule's
 probability against it.
 

@@ -2,7 +2,6 @@
 module as it is: the same classes, the same methods, the same parameters in
 the same order, static methods as static methods."""
 import ast
-import inspect
 from pathlib import Path
 
 import tallo
@@ -25,6 +24,13 @@ def stubbed_classes():
     return classes
 
 
+def parameters(text_signature):
+    """The parameter names of a text signature such as "($self, bin_size, number_bins)"."""
+    inner = text_signature.strip()[1:-1]
+    names = [part.split("=")[0].strip() for part in inner.split(",") if part.strip()]
+    return [name for name in names if not name.startswith("$")]
+
+
 def module_classes():
     classes = {}
     for name, cls in vars(tallo).items():
@@ -35,10 +41,9 @@ def module_classes():
             if attr.startswith("_"):
                 continue
             static = isinstance(value, staticmethod)
-            params = [p for p in inspect.signature(getattr(cls, attr)).parameters if p != "self"]
-            methods[attr] = (static, params)
+            methods[attr] = (static, parameters(getattr(cls, attr).__text_signature__))
         if cls.__text_signature__:
-            methods["__init__"] = (False, list(inspect.signature(cls).parameters))
+            methods["__init__"] = (False, parameters(cls.__text_signature__))
         classes[name] = methods
     return classes
 
