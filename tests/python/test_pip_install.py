@@ -1,10 +1,13 @@
-"""`pip install .` into a fresh virtual environment, offline, with Debian's
-setuptools: the installed module imports and works from outside the source
-tree, and its type stubs are installed beside it.
+"""`pip install .` into a fresh virtual environment, offline: the installed
+module imports and works from outside the source tree, and its type stubs
+are installed beside it. Twice: with Debian's setuptools
+(--no-build-isolation), and with build isolation, the build requirements
+then coming from the wheels Debian ships in /usr/share/python-wheels, as
+they would from an index.
 
-This builds the C++ core and the module once more (about a minute and a half
-of processor time), so it runs only when TALLO_TEST_PIP_INSTALL=1, as
-`scripts/test` sets it."""
+The first build compiles the C++ core and the module once more (about a
+minute and a half of processor time; the second reuses its build tree), so
+this runs only when TALLO_TEST_PIP_INSTALL=1, as `scripts/test` sets it."""
 import os
 import subprocess
 import sys
@@ -35,12 +38,16 @@ print(round(model.get_reactive_circuit().update()["/wet"][0], 6))
 """
 
 
-def test_pip_install_builds_a_module_that_works_outside_the_source_tree(tmp_path):
+@pytest.mark.parametrize("venv_options, pip_options", [
+    (["--system-site-packages"], ["--no-build-isolation"]),
+    ([], ["--find-links", "/usr/share/python-wheels"]),
+], ids=["debian-setuptools", "isolated"])
+def test_pip_install_builds_a_module_that_works_outside_the_source_tree(tmp_path, venv_options, pip_options):
     venv = tmp_path / "venv"
-    subprocess.run(["/usr/bin/python3", "-m", "venv", "--system-site-packages", str(venv)], check=True)
+    subprocess.run(["/usr/bin/python3", "-m", "venv", *venv_options, str(venv)], check=True)
     env = {k: v for k, v in os.environ.items() if k != "PYTHONPATH"}
-    subprocess.run([str(venv / "bin" / "pip"), "install", "--no-build-isolation", "--no-index",
-                    "--quiet", str(ROOT)], check=True, env=env, cwd=tmp_path)
+    subprocess.run([str(venv / "bin" / "pip"), "install", "--no-index", "--quiet", *pip_options, str(ROOT)],
+                   check=True, env=env, cwd=tmp_path)
 
     run = subprocess.run([str(venv / "bin" / "python"), "-c", USE], check=True, env=env, cwd=tmp_path,
                          capture_output=True, text=True)
