@@ -5,9 +5,10 @@ are installed beside it. Twice: with Debian's setuptools
 then coming from the wheels Debian ships in /usr/share/python-wheels, as
 they would from an index.
 
-The first build compiles the C++ core and the module once more (about a
-minute and a half of processor time; the second reuses its build tree), so
-this runs only when TALLO_TEST_PIP_INSTALL=1, as `scripts/test` sets it."""
+The first build compiles the C++ core and the module once more (about five
+minutes of processor time on a loaded machine; the second reuses its build
+tree), so this runs only when TALLO_TEST_PIP_INSTALL=1, as `scripts/test`
+sets it."""
 import os
 import subprocess
 import sys
