@@ -1,0 +1,94 @@
+"""Fitting rule probabilities from observations.
+
+A small diagnosis model: a fault shows as a high temperature and as noise,
+and each rule says how likely the fault is given one symptom. The true
+probabilities of the rules are unknown to the model (it starts at 0.5 for
+both); observations are simulated from the true ones (0.8 and 0.3), and each
+observation takes one gradient step on the rules' probabilities.
+
+The model is compiled in the `ProbGradient` semiring: an update yields the
+target's probability together with its derivatives by every leaf. For an
+observation y (1.0 fault, 0.0 none) and the model's prediction p, the
+squared error (p - y)^2 has the derivative dL/dp = 2 (p - y);
+`fit_parameters` multiplies it (its `loss` argument) by the learning rate
+and by each rule's derivative dp/dP(rule), and steps every rule's
+probability against it.
+
+    PYTHONPATH=build/release/src/python /usr/bin/python3 examples/fit_rules.py [--observations N]
+"""
+import argparse
+import random
+import time
+
+import tallo
+
+MODEL = """
+hot <- source("/pump/hot", Boolean).
+noisy <- source("/pump/noisy", Boolean).
+fault <- P(0.5) if hot.
+fault <- P(0.5) if noisy.
+fault -> target("/pump/fault").
+"""
+
+TRUE = {"fault#0": 0.8, "fault#1": 0.3}  # the rules in model order: if hot, if noisy
+
+
+def wait_for(model, name, probability, timeout=5.0):
+    """The writes reach the leaves on reader threads: wait (bounded) until this one did."""
+    names = model.get_names()
+    deadline = time.monotonic() + timeout
+    while abs(model.get_values()[names.index(name)][0] - probability) > 1e-9:
+        if time.monotonic() > deadline:
+            raise TimeoutError(f"leaf {name} did not receive {probability}")
+        time.sleep(0.0005)
+
+
+def simulate(rng):
+    """One observation: the symptoms, and whether the fault was there."""
+    hot, noisy = rng.random() < 0.5, rng.random() < 0.5
+    fault = (hot and rng.random() < TRUE["fault#0"]) or (noisy and rng.random() < TRUE["fault#1"])
+    return hot, noisy, fault
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--observations", type=int, default=3000)
+    parser.add_argument("--rate", type=float, default=0.02, help="learning rate")
+    parser.add_argument("--seed", type=int, default=1)
+    args = parser.parse_args()
+
+    model = tallo.Tallo.compile(MODEL, semiring="ProbGradient")
+    circuit = model.get_reactive_circuit()
+    hot_writer, noisy_writer = model.make_writer_for("hot"), model.make_writer_for("noisy")
+    groups = model.get_parameter_groups()  # {"fault#0": ["fault_cause_0"], "fault#1": ["fault_cause_1"]}
+    names = model.get_names()
+
+    def rule_probabilities():
+        values = model.get_values()
+        return {group: values[names.index(leaves[0])][0] for group, leaves in sorted(groups.items())}
+
+    rng = random.Random(args.seed)
+    result = None
+    for n in range(1, args.observations + 1):
+        hot, noisy, fault = simulate(rng)
+        hot_writer.write(hot, None)
+        noisy_writer.write(noisy, None)
+        wait_for(model, "hot", 1.0 if hot else 0.0)
+        wait_for(model, "noisy", 1.0 if noisy else 0.0)
+
+        # An update reports the target only when it was recomputed: when neither
+        # the symptoms nor the rules changed, the last result still holds.
+        result = circuit.gradient_update().get("/pump/fault", result)
+        p, y = result["probability"], 1.0 if fault else 0.0
+        loss = 2.0 * (p - y)  # d(p - y)^2 / dp
+        model.fit_parameters(result["gradients"], args.rate, loss, None, float(n))
+        if n % max(1, args.observations // 5) == 0:
+            shown = ", ".join(f"{group} = {value:.3f}" for group, value in rule_probabilities().items())
+            print(f"after {n:5d} observations: {shown}")
+
+    shown = ", ".join(f"{group} = {value:.2f}" for group, value in TRUE.items())
+    print(f"true values:              {shown}")
+
+
+if __name__ == "__main__":
+    main()
