@@ -120,8 +120,12 @@ std::tuple<typename C::type...> arguments_of(const Signature<C...>& signature, c
 // Not noexcept, nor is any frame between here and the entry point: a thread
 // that retakes the interpreter lock while the interpreter shuts down is ended
 // by a forced unwind, which must pass through (ref.h, `without_gil`).
+//
+// no_sanitize("null"): a forced unwind carries no exception object, so the
+// reference its handler binds is null; the handler only rethrows it. noinline
+// keeps that exemption from being lost in a caller that has the check.
 template <class Body>
-PyObject* guarded(const MethodName& name, Body&& body) {
+__attribute__((noinline, no_sanitize("null"))) PyObject* guarded(const MethodName& name, Body&& body) {
     try {
         Ref result = body();
         return result.release();
