@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cmath>
 
 #include <fmt/format.h>
 
@@ -91,8 +92,29 @@ std::string threshold_text(double threshold) {
     // Fixed notation of the shortest round trip: at most 309 integral digits
     // or 324 fractional ones, plus sign and point.
     std::array<char, 400> buffer;
-    const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), threshold, std::chars_format::fixed);
-    std::string text(buffer.data(), result.ptr);
+    std::string text;
+    if (std::isfinite(threshold) && std::fabs(threshold) >= 0x1p53) {
+        // From 2^53 on every double is integral, and fixed notation prints the
+        // binary value's exact digits (1e23 as 99999999999999991611392). The
+        // shortest round-trip digits padded with zeros name it as written.
+        const auto result =
+            std::to_chars(buffer.data(), buffer.data() + buffer.size(), threshold, std::chars_format::scientific);
+        const std::string_view scientific(buffer.data(), result.ptr);  // [-]d[.ddd]e+XX
+        const std::size_t e = scientific.find('e');
+        int exponent = 0;
+        std::from_chars(scientific.data() + e + 2, scientific.data() + scientific.size(), exponent);
+        std::size_t digits = 0;
+        for (char c : scientific.substr(0, e)) {
+            if (c == '.') continue;
+            text.push_back(c);
+            if (c != '-') ++digits;
+        }
+        text.append(static_cast<std::size_t>(exponent) + 1 - digits, '0');
+    } else {
+        const auto result =
+            std::to_chars(buffer.data(), buffer.data() + buffer.size(), threshold, std::chars_format::fixed);
+        text.assign(buffer.data(), result.ptr);
+    }
     for (char& c : text) {
         if (c == '.') c = '_';
         if (c == '-') c = 'm';

@@ -56,7 +56,9 @@ std::string sanitize(std::string_view text);
 
 // The threshold as the shortest decimal text that reads back as the same
 // double, without exponent and without a fractional part when integral, with
-// '.' replaced by '_': 30 gives "30", 30.5 "30_5", 0.25 "0_25".
+// '.' replaced by '_': 30 gives "30", 30.5 "30_5", 0.25 "0_25". From 2^53 on
+// the shortest digits are padded with zeros: 1e23 gives
+// "100000000000000000000000", not the binary value's exact digits.
 //
 // A negative threshold writes its minus sign as the letter 'm': -2 gives "m2",
 // -0.5 "m0_5". A '-' inside a name would split the comparison into two body

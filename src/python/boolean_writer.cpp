@@ -14,7 +14,7 @@ constexpr std::string_view class_name = PyBooleanWriter::name;
 
 constexpr Signature<arg::Flag, arg::OptionalFloat> write_signature{{class_name, "write"}, {"value", "timestamp"}};
 
-PyObject* write(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* write(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_method<PyBooleanWriter>(write_signature, self, args, nargs, kwnames,
                                         [](PyBooleanWriter& object, bool value, std::optional<double> timestamp) {
                                             object.writer.write(Vector(object.width, value ? 1.0 : 0.0), timestamp);

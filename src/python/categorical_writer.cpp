@@ -15,7 +15,7 @@ constexpr std::string_view class_name = PyCategoricalWriter::name;
 constexpr Signature<arg::FloatList, arg::OptionalFloat> write_signature{{class_name, "write"},
                                                                         {"probabilities", "timestamp"}};
 
-PyObject* write(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* write(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_method<PyCategoricalWriter>(
         write_signature, self, args, nargs, kwnames,
         [](PyCategoricalWriter& object, Vector probabilities, std::optional<double> timestamp) {
@@ -24,13 +24,13 @@ PyObject* write(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObjec
         });
 }
 
-PyObject* n_categories(PyObject* self, PyObject*) noexcept {
+PyObject* n_categories(PyObject* self, PyObject*) {
     return call_no_args<PyCategoricalWriter>({class_name, "n_categories"}, self, [](PyCategoricalWriter& object) {
         return to_py(std::uint64_t{object.n_categories});
     });
 }
 
-PyObject* value_size(PyObject* self, PyObject*) noexcept {
+PyObject* value_size(PyObject* self, PyObject*) {
     return call_no_args<PyCategoricalWriter>({class_name, "value_size"}, self, [](PyCategoricalWriter& object) {
         return to_py(std::uint64_t{object.value_size});
     });

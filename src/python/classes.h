@@ -13,7 +13,6 @@
 #include <Python.h>
 
 #include <new>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -55,12 +54,11 @@ Ref new_instance(T value) {
 // dropped, so whatever the field's teardown runs finds no half-freed object.
 template <class T>
 void dealloc(PyObject* self) noexcept {
-    std::optional<T> held(std::in_place, std::move(value_of<T>(self)));
+    T held(std::move(value_of<T>(self)));  // dropped last, when this returns
     value_of<T>(self).~T();
     PyTypeObject* type = Py_TYPE(self);
     type->tp_free(self);
     Py_DECREF(type);
-    held.reset();
 }
 
 // tp_new of a class without a constructor.

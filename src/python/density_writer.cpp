@@ -17,7 +17,7 @@ constexpr std::string_view class_name = PyDensityWriter::name;
 constexpr Signature<arg::Text, arg::FloatRows, arg::OptionalFloat> write_signature{
     {class_name, "write"}, {"distribution", "params", "timestamp"}};
 
-PyObject* write(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* write(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_method<PyDensityWriter>(
         write_signature, self, args, nargs, kwnames,
         [](PyDensityWriter& object, std::string distribution, std::vector<Vector> params,

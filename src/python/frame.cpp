@@ -14,17 +14,25 @@ namespace {
 
 std::string label_of(const MethodName& name) { return messages::function_label(name.class_name, name.method); }
 
-std::string_view text_of(PyObject* name) {
-    Py_ssize_t size = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(name, &size);
-    if (!utf8) throw_error();
-    return std::string_view(utf8, static_cast<std::size_t>(size));
+// Throws the unexpected-keyword TypeError for a keyword `name` (borrowed str)
+// without a UTF-8 form, with the UnicodeEncodeError pending. Such a name (a
+// lone surrogate) matches no parameter; the message shows it escaped as
+// "\ud800", since the text cannot carry the code point itself.
+[[noreturn]] void unencodable_keyword(const MethodName& method, PyObject* name) {
+    if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) throw_error();
+    PyErr_Clear();
+    Ref escaped = Ref::steal(checked(PyUnicode_AsEncodedString(name, "utf-8", "backslashreplace")));
+    std::string_view keyword(PyBytes_AS_STRING(escaped.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(escaped.get())));
+    raise(PyExc_TypeError, messages::unexpected_keyword(label_of(method), keyword));
 }
 
 // Puts the keyword `name` (borrowed str) with `value` into its slot.
 void place_keyword(const MethodName& method, std::span<const std::string_view> parameters, PyObject* name,
                    PyObject* value, std::span<PyObject*> slots) {
-    std::string_view keyword = text_of(name);
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(name, &size);
+    if (!utf8) unencodable_keyword(method, name);
+    std::string_view keyword(utf8, static_cast<std::size_t>(size));
     for (std::size_t i = 0; i < parameters.size(); ++i) {
         if (parameters[i] != keyword) continue;
         if (slots[i]) raise(PyExc_TypeError, messages::multiple_values(label_of(method), keyword));

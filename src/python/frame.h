@@ -6,7 +6,9 @@
 // one of the `call_*` functions below. They run, in this order:
 //  1. a guard around everything else: nothing unwinds into the interpreter;
 //     a stop becomes PanicException (with a report on standard error), an
-//     interpreter error is returned as it stands;
+//     interpreter error is returned as it stands. The one unwind that passes
+//     is the forced one that ends a thread during the interpreter's shutdown,
+//     so these functions and every method's entry point are not noexcept;
 //  2. argument matching, positional first, then keywords, with the fixed
 //     TypeError texts under the label "{class}.{method}()";
 //  3. for instance methods, the check that `self` is an instance of the class;
@@ -21,6 +23,7 @@
 // converter (convert.h) with its parameter name. Trailing parameters whose
 // converter has `absent()` may be left out.
 #include <Python.h>
+#include <cxxabi.h>
 
 #include <array>
 #include <cstddef>
@@ -114,11 +117,20 @@ std::tuple<typename C::type...> arguments_of(const Signature<C...>& signature, c
     return convert_all(signature, slots, std::index_sequence_for<C...>{});
 }
 
+// Not noexcept, nor is any frame between here and the entry point: a thread
+// that retakes the interpreter lock while the interpreter shuts down is ended
+// by a forced unwind, which must pass through (ref.h, `without_gil`).
+//
+// no_sanitize("null"): a forced unwind carries no exception object, so the
+// reference its handler binds is null; the handler only rethrows it. noinline
+// keeps that exemption from being lost in a caller that has the check.
 template <class Body>
-PyObject* guarded(const MethodName& name, Body&& body) noexcept {
+__attribute__((noinline, no_sanitize("null"))) PyObject* guarded(const MethodName& name, Body&& body) {
     try {
         Ref result = body();
         return result.release();
+    } catch (abi::__forced_unwind&) {
+        throw;
     } catch (...) {
         return fail(name);
     }
@@ -129,7 +141,7 @@ PyObject* guarded(const MethodName& name, Body&& body) noexcept {
 // A static method: body(values...) -> Ref.
 template <class... C, class Body>
 PyObject* call_static(const Signature<C...>& signature, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-                      Body&& body) noexcept {
+                      Body&& body) {
     return detail::guarded(signature.name, [&] {
         detail::Arguments arguments{args, static_cast<std::size_t>(PyVectorcall_NARGS(nargs)), kwnames, nullptr};
         return std::apply(body, detail::arguments_of(signature, arguments, nullptr, nullptr));
@@ -139,7 +151,7 @@ PyObject* call_static(const Signature<C...>& signature, PyObject* const* args, P
 // An instance method of binding type T: body(T& object, values...) -> Ref.
 template <class T, class... C, class Body>
 PyObject* call_method(const Signature<C...>& signature, PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                      PyObject* kwnames, Body&& body) noexcept {
+                      PyObject* kwnames, Body&& body) {
     return detail::guarded(signature.name, [&] {
         detail::Arguments arguments{args, static_cast<std::size_t>(PyVectorcall_NARGS(nargs)), kwnames, nullptr};
         auto values = detail::arguments_of(signature, arguments, self, Class<T>::type);
@@ -151,7 +163,7 @@ PyObject* call_method(const Signature<C...>& signature, PyObject* self, PyObject
 // A method without parameters (the interpreter rejects any argument):
 // body(T& object) -> Ref.
 template <class T, class Body>
-PyObject* call_no_args(const MethodName& name, PyObject* self, Body&& body) noexcept {
+PyObject* call_no_args(const MethodName& name, PyObject* self, Body&& body) {
     return detail::guarded(name, [&] {
         if (!PyObject_TypeCheck(self, Class<T>::type)) detail::not_an_instance(self, name.class_name);
         return body(value_of<T>(self));
@@ -160,7 +172,7 @@ PyObject* call_no_args(const MethodName& name, PyObject* self, Body&& body) noex
 
 // A constructor (tp_new): body(values...) -> Ref.
 template <class... C, class Body>
-PyObject* call_new(const Signature<C...>& signature, PyObject* args, PyObject* kwargs, Body&& body) noexcept {
+PyObject* call_new(const Signature<C...>& signature, PyObject* args, PyObject* kwargs, Body&& body) {
     return detail::guarded(signature.name, [&] {
         detail::Arguments arguments{PySequence_Fast_ITEMS(args), static_cast<std::size_t>(PyTuple_GET_SIZE(args)),
                                     nullptr, kwargs};

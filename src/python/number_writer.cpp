@@ -15,7 +15,7 @@ constexpr std::string_view class_name = PyNumberWriter::name;
 
 constexpr Signature<arg::FloatList, arg::OptionalFloat> write_signature{{class_name, "write"}, {"value", "timestamp"}};
 
-PyObject* write(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* write(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_method<PyNumberWriter>(write_signature, self, args, nargs, kwnames,
                                        [](PyNumberWriter& object, Vector value, std::optional<double> timestamp) {
                                            write_numbers(object.targets, value, timestamp);

@@ -14,7 +14,7 @@ constexpr std::string_view class_name = PyProbabilityWriter::name;
 
 constexpr Signature<arg::FloatList, arg::OptionalFloat> write_signature{{class_name, "write"}, {"value", "timestamp"}};
 
-PyObject* write(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* write(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_method<PyProbabilityWriter>(
         write_signature, self, args, nargs, kwnames,
         [](PyProbabilityWriter& object, Vector value, std::optional<double> timestamp) {

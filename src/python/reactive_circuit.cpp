@@ -29,7 +29,7 @@ Ref object_of(RCVariant circuit) { return new_instance(PyReactiveCircuit{std::mo
 
 constexpr Signature<arg::UInt32> new_signature{{class_name, "__new__"}, {"value_size"}};
 
-PyObject* construct(PyTypeObject*, PyObject* args, PyObject* kwargs) noexcept {
+PyObject* construct(PyTypeObject*, PyObject* args, PyObject* kwargs) {
     return call_new(new_signature, args, kwargs, [](std::uint32_t value_size) {
         return object_of(RCVariant::create(value_size));
     });
@@ -38,7 +38,7 @@ PyObject* construct(PyTypeObject*, PyObject* args, PyObject* kwargs) noexcept {
 constexpr Signature<arg::UInt32, arg::IndexRows, arg::Text> from_sum_product_signature{
     {class_name, "from_sum_product"}, {"value_size", "sum_product", "target_token"}};
 
-PyObject* from_sum_product(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* from_sum_product(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_static(from_sum_product_signature, args, nargs, kwnames,
                        [](std::uint32_t value_size, SumProduct sum_product, std::string target_token) {
                            return object_of(RCVariant::from_sum_product(value_size, sum_product, target_token));
@@ -48,7 +48,7 @@ PyObject* from_sum_product(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
 constexpr Signature<arg::FloatList, arg::Float, arg::Text> add_leaf_signature{
     {class_name, "add_leaf"}, {"initial_value", "initial_timestamp", "token"}};
 
-PyObject* add_leaf(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* add_leaf(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_method<PyReactiveCircuit>(
         add_leaf_signature, self, args, nargs, kwnames,
         [](PyReactiveCircuit& object, Vector initial_value, double initial_timestamp, std::string token) {
@@ -63,7 +63,7 @@ PyObject* add_leaf(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
 constexpr Signature<arg::UInt32, arg::FloatList, arg::Float> update_leaf_signature{
     {class_name, "update_leaf"}, {"leaf_index", "new_value", "timestamp"}};
 
-PyObject* update_leaf(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* update_leaf(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_method<PyReactiveCircuit>(
         update_leaf_signature, self, args, nargs, kwnames,
         [](PyReactiveCircuit& object, std::uint32_t leaf_index, Vector new_value, double timestamp) {
@@ -76,7 +76,7 @@ PyObject* update_leaf(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
 constexpr Signature<arg::IndexRows, arg::Text> add_sum_product_signature{{class_name, "add_sum_product"},
                                                                          {"sum_product", "target_token"}};
 
-PyObject* add_sum_product(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* add_sum_product(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_method<PyReactiveCircuit>(
         add_sum_product_signature, self, args, nargs, kwnames,
         [](PyReactiveCircuit& object, SumProduct sum_product, std::string target_token) {
@@ -88,7 +88,7 @@ PyObject* add_sum_product(PyObject* self, PyObject* const* args, Py_ssize_t narg
 
 constexpr Signature<arg::Float, arg::UInt32> adapt_signature{{class_name, "adapt"}, {"bin_size", "number_bins"}};
 
-PyObject* adapt(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* adapt(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_method<PyReactiveCircuit>(
         adapt_signature, self, args, nargs, kwnames,
         [](PyReactiveCircuit& object, double bin_size, std::uint32_t number_bins) {
@@ -98,19 +98,19 @@ PyObject* adapt(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObjec
         });
 }
 
-PyObject* update(PyObject* self, PyObject*) noexcept {
+PyObject* update(PyObject* self, PyObject*) {
     return call_no_args<PyReactiveCircuit>({class_name, "update"}, self, [](PyReactiveCircuit& object) {
         RCVariant circuit = object.circuit;
         TokenValues values = without_gil([&] { return circuit.update(); });
-        return to_py(values);
+        return update_result_to_py(values);
     });
 }
 
-PyObject* full_update(PyObject* self, PyObject*) noexcept {
+PyObject* full_update(PyObject* self, PyObject*) {
     return call_no_args<PyReactiveCircuit>({class_name, "full_update"}, self, [](PyReactiveCircuit& object) {
         RCVariant circuit = object.circuit;
         TokenValues values = without_gil([&] { return circuit.full_update(); });
-        return to_py(values);
+        return update_result_to_py(values);
     });
 }
 
@@ -119,7 +119,7 @@ constexpr Signature<arg::UInt32> drop_leaf_signature{{class_name, "drop_leaf"}, 
 
 // `lift_leaf` and `drop_leaf`: one leaf index, None as the result.
 template <const Signature<arg::UInt32>& signature, void (RCVariant::*move)(std::uint32_t) const>
-PyObject* move_leaf(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* move_leaf(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_method<PyReactiveCircuit>(signature, self, args, nargs, kwnames,
                                           [](PyReactiveCircuit& object, std::uint32_t index) {
                                               RCVariant circuit = object.circuit;
@@ -135,7 +135,7 @@ Ref gradients_to_py(Result<gradients::Unpacked>& unpacked) {
     return to_py(unpacked.value());
 }
 
-PyObject* gradient_update(PyObject* self, PyObject*) noexcept {
+PyObject* gradient_update(PyObject* self, PyObject*) {
     return call_no_args<PyReactiveCircuit>({class_name, "gradient_update"}, self, [](PyReactiveCircuit& object) {
         RCVariant circuit = object.circuit;
         auto unpacked = without_gil([&] { return circuit.gradient_update(); });
@@ -143,7 +143,7 @@ PyObject* gradient_update(PyObject* self, PyObject*) noexcept {
     });
 }
 
-PyObject* full_gradient_update(PyObject* self, PyObject*) noexcept {
+PyObject* full_gradient_update(PyObject* self, PyObject*) {
     return call_no_args<PyReactiveCircuit>({class_name, "full_gradient_update"}, self, [](PyReactiveCircuit& object) {
         RCVariant circuit = object.circuit;
         auto unpacked = without_gil([&] { return circuit.full_gradient_update(); });
@@ -154,7 +154,7 @@ PyObject* full_gradient_update(PyObject* self, PyObject*) noexcept {
 constexpr Signature<arg::TextFloatMap, arg::Float, arg::Float, arg::OptionalTexts, arg::Float> fit_signature{
     {class_name, "fit"}, {"gradients", "lr", "loss", "atoms", "timestamp"}};
 
-PyObject* fit(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* fit(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_method<PyReactiveCircuit>(
         fit_signature, self, args, nargs, kwnames,
         [](PyReactiveCircuit& object, gradients::Derivatives gradients, double lr, double loss,
@@ -174,7 +174,7 @@ Ref exported(const std::optional<Error>& error) {
 
 constexpr Signature<arg::Text> to_dot_signature{{class_name, "to_dot"}, {"path"}};
 
-PyObject* to_dot(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* to_dot(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_method<PyReactiveCircuit>(to_dot_signature, self, args, nargs, kwnames,
                                           [](PyReactiveCircuit& object, std::string path) {
                                               RCVariant circuit = object.circuit;
@@ -184,7 +184,7 @@ PyObject* to_dot(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
 
 constexpr Signature<arg::Text, arg::Flag> to_svg_signature{{class_name, "to_svg"}, {"path", "keep_dot"}};
 
-PyObject* to_svg(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* to_svg(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_method<PyReactiveCircuit>(
         to_svg_signature, self, args, nargs, kwnames, [](PyReactiveCircuit& object, std::string path, bool keep_dot) {
             RCVariant circuit = object.circuit;
@@ -194,7 +194,7 @@ PyObject* to_svg(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
 
 constexpr Signature<arg::Text> to_combined_svg_signature{{class_name, "to_combined_svg"}, {"path"}};
 
-PyObject* to_combined_svg(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* to_combined_svg(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_method<PyReactiveCircuit>(
         to_combined_svg_signature, self, args, nargs, kwnames, [](PyReactiveCircuit& object, std::string path) {
             RCVariant circuit = object.circuit;

@@ -8,10 +8,34 @@ namespace tallo::python {
 
 namespace {
 
-// The new reference `object`, or a stop when the interpreter made none.
+// What a conversion does when the interpreter makes no object.
+enum class Failure {
+    stop,         // stops with "Python API call failed"
+    interpreter,  // raises the interpreter's own exception
+};
+
+// The new reference `object`, or the failure when the interpreter made none.
+template <Failure failure = Failure::stop>
 Ref made(PyObject* object) {
-    if (!object) stop(std::string(messages::python_api_call_failed()));
+    if (!object) {
+        if constexpr (failure == Failure::stop) stop(std::string(messages::python_api_call_failed()));
+        throw_error();
+    }
     return Ref::steal(object);
+}
+
+template <Failure failure>
+Ref list_of(const Vector& values) {
+    Ref list = made<failure>(PyList_New(static_cast<Py_ssize_t>(values.size())));
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        detail::set_list_item(list, i, made<failure>(PyFloat_FromDouble(values[i])));
+    }
+    return list;
+}
+
+template <Failure failure>
+Ref text_of(std::string_view text) {
+    return made<failure>(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
 }
 
 template <class Map>
@@ -33,19 +57,21 @@ Ref to_py(std::uint32_t value) { return made(PyLong_FromUnsignedLong(value)); }
 
 Ref to_py(std::uint64_t value) { return made(PyLong_FromUnsignedLongLong(value)); }
 
-Ref to_py(std::string_view text) {
-    return made(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
-}
+Ref to_py(std::string_view text) { return text_of<Failure::stop>(text); }
 
-Ref to_py(const Vector& values) {
-    Ref list = detail::new_list(values.size());
-    for (std::size_t i = 0; i < values.size(); ++i) detail::set_list_item(list, i, to_py(values[i]));
-    return list;
-}
+Ref to_py(const Vector& values) { return list_of<Failure::stop>(values); }
 
 Ref none() { return Ref::borrow(Py_None); }
 
-Ref to_py(const std::unordered_map<std::string, Vector>& map) { return dict_of(map); }
+Ref update_result_to_py(const std::unordered_map<std::string, Vector>& values) {
+    Ref dict = made<Failure::interpreter>(PyDict_New());
+    for (const auto& [token, value] : values) {
+        Ref name = text_of<Failure::interpreter>(token);
+        Ref list = list_of<Failure::interpreter>(value);
+        if (PyDict_SetItem(dict.get(), name.get(), list.get()) < 0) throw_error();
+    }
+    return dict;
+}
 
 Ref to_py(const std::unordered_map<std::string, double>& map) { return dict_of(map); }
 

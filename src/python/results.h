@@ -4,8 +4,9 @@
 // interpreter lock held and no mutex held, from values the work produced.
 //
 // When the interpreter cannot create a `str`, `float`, `int`, `list` or `dict`,
-// the call stops with "Python API call failed". When it cannot store an entry
-// into a result dict, its own exception is raised (`PyError`).
+// the call stops with "Python API call failed" (except for the update result
+// below). When it cannot store an entry into a result dict, its own exception
+// is raised (`PyError`).
 #include <Python.h>
 
 #include <cstdint>
@@ -33,9 +34,14 @@ template <class T>
 Ref to_py(const std::vector<T>& items);
 
 // A dict filled in the map's iteration order.
-Ref to_py(const std::unordered_map<std::string, Vector>& map);
 Ref to_py(const std::unordered_map<std::string, double>& map);
 Ref to_py(const std::unordered_map<std::string, std::vector<std::string>>& map);  // lists of str
+
+// The result of `ReactiveCircuit.update` and `full_update`: a dict of target
+// tokens to lists of floats. When the interpreter cannot make an object of
+// it, its own exception is raised (`PyError`) instead of a stop: the circuit
+// has been updated, and the host sees the interpreter's error as it stands.
+Ref update_result_to_py(const std::unordered_map<std::string, Vector>& values);
 
 // {"probability": p, "gradients": {leaf name: derivative}}, in that key order.
 Ref to_py(const gradients::TargetGradients& target);

@@ -15,7 +15,7 @@ constexpr std::string_view class_name = PySharedVector::name;
 
 constexpr Signature<arg::FloatList> set_signature{{class_name, "set"}, {"value"}};
 
-PyObject* set(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* set(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_method<PySharedVector>(set_signature, self, args, nargs, kwnames,
                                        [](PySharedVector& object, Vector value) {
                                            Shared<Vector> vector = object.vector;
@@ -24,7 +24,7 @@ PyObject* set(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject*
                                        });
 }
 
-PyObject* get(PyObject* self, PyObject*) noexcept {
+PyObject* get(PyObject* self, PyObject*) {
     return call_no_args<PySharedVector>({class_name, "get"}, self, [](PySharedVector& object) {
         Shared<Vector> vector = object.vector;
         Vector value = without_gil([&] { return Vector(*vector.lock()); });

@@ -44,7 +44,7 @@ constexpr Signature<arg::Text, arg::Default<arg::UInt32, 1u>, arg::Default<arg::
                     arg::NoneByDefault<arg::OptionalText>>
     compile_signature{{class_name, "compile"}, {"model", "value_size", "verbose", "semiring"}};
 
-PyObject* compile(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* compile(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_static(compile_signature, args, nargs, kwnames,
                        [](std::string model, std::uint32_t value_size, bool verbose,
                           std::optional<std::string> semiring) {
@@ -58,7 +58,7 @@ PyObject* compile(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
                        });
 }
 
-PyObject* get_reactive_circuit(PyObject* self, PyObject*) noexcept {
+PyObject* get_reactive_circuit(PyObject* self, PyObject*) {
     return call_no_args<PyTallo>({class_name, "get_reactive_circuit"}, self, [](PyTallo& object) {
         return new_instance(PyReactiveCircuit{object.model.circuit()});
     });
@@ -67,7 +67,7 @@ PyObject* get_reactive_circuit(PyObject* self, PyObject*) noexcept {
 constexpr Signature<arg::UInt32, arg::Text, arg::Flag> read_signature{{class_name, "read"},
                                                                       {"receiver_idx", "channel", "invert"}};
 
-PyObject* read(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* read(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_method<PyTallo>(read_signature, self, args, nargs, kwnames,
                                 [](PyTallo& object, std::uint32_t receiver_idx, std::string channel, bool invert) {
                                     SharedModel model = object.model;
@@ -78,7 +78,7 @@ PyObject* read(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject
 
 constexpr Signature<arg::Text> make_writer_signature{{class_name, "make_writer"}, {"channel"}};
 
-PyObject* make_writer(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* make_writer(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_method<PyTallo>(make_writer_signature, self, args, nargs, kwnames,
                                 [](PyTallo& object, std::string channel) {
                                     SharedModel model = object.model;
@@ -89,7 +89,7 @@ PyObject* make_writer(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
 
 constexpr Signature<arg::Text> make_writer_for_signature{{class_name, "make_writer_for"}, {"source_name"}};
 
-PyObject* make_writer_for(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* make_writer_for(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_method<PyTallo>(make_writer_for_signature, self, args, nargs, kwnames,
                                 [](PyTallo& object, std::string source_name) {
                                     SharedModel model = object.model;
@@ -102,7 +102,7 @@ constexpr Signature<arg::Text> make_categorical_writer_signature{{class_name, "m
                                                                  {"channel"}};
 
 PyObject* make_categorical_writer(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                                  PyObject* kwnames) noexcept {
+                                  PyObject* kwnames) {
     return call_method<PyTallo>(make_categorical_writer_signature, self, args, nargs, kwnames,
                                 [](PyTallo& object, std::string channel) {
                                     SharedModel model = object.model;
@@ -115,7 +115,7 @@ PyObject* make_categorical_writer(PyObject* self, PyObject* const* args, Py_ssiz
 constexpr Signature<arg::Text, arg::Float> make_timed_writer_signature{{class_name, "make_timed_writer"},
                                                                        {"channel", "frequency"}};
 
-PyObject* make_timed_writer(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* make_timed_writer(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_method<PyTallo>(make_timed_writer_signature, self, args, nargs, kwnames,
                                 [](PyTallo& object, std::string channel, double frequency) {
                                     SharedModel model = object.model;
@@ -125,7 +125,7 @@ PyObject* make_timed_writer(PyObject* self, PyObject* const* args, Py_ssize_t na
                                 });
 }
 
-PyObject* stop_timed_writers(PyObject* self, PyObject*) noexcept {
+PyObject* stop_timed_writers(PyObject* self, PyObject*) {
     return call_no_args<PyTallo>({class_name, "stop_timed_writers"}, self, [](PyTallo& object) {
         SharedModel model = object.model;
         without_gil([&] { model.stop_timed_writers(); });
@@ -133,7 +133,7 @@ PyObject* stop_timed_writers(PyObject* self, PyObject*) noexcept {
     });
 }
 
-PyObject* get_names(PyObject* self, PyObject*) noexcept {
+PyObject* get_names(PyObject* self, PyObject*) {
     return call_no_args<PyTallo>({class_name, "get_names"}, self, [](PyTallo& object) {
         SharedModel model = object.model;
         std::vector<std::string> names = without_gil([&] { return model.names(); });
@@ -141,7 +141,7 @@ PyObject* get_names(PyObject* self, PyObject*) noexcept {
     });
 }
 
-PyObject* get_frequencies(PyObject* self, PyObject*) noexcept {
+PyObject* get_frequencies(PyObject* self, PyObject*) {
     return call_no_args<PyTallo>({class_name, "get_frequencies"}, self, [](PyTallo& object) {
         SharedModel model = object.model;
         std::vector<double> frequencies = without_gil([&] { return model.frequencies(); });
@@ -149,7 +149,7 @@ PyObject* get_frequencies(PyObject* self, PyObject*) noexcept {
     });
 }
 
-PyObject* get_values(PyObject* self, PyObject*) noexcept {
+PyObject* get_values(PyObject* self, PyObject*) {
     return call_no_args<PyTallo>({class_name, "get_values"}, self, [](PyTallo& object) {
         SharedModel model = object.model;
         std::vector<Vector> values = without_gil([&] { return model.values(); });
@@ -169,7 +169,7 @@ Ref source_gradients_impl(PyTallo& object, const gradients::Derivatives& gradien
 constexpr Signature<arg::TextFloatMap, arg::Text> source_gradients_for_signature{
     {class_name, "source_gradients_for"}, {"gradients", "atom_name"}};
 
-PyObject* source_gradients_for(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* source_gradients_for(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_method<PyTallo>(source_gradients_for_signature, self, args, nargs, kwnames,
                                 [](PyTallo& object, gradients::Derivatives gradients, std::string atom_name) {
                                     return source_gradients_impl(object, gradients, atom_name);
@@ -179,14 +179,14 @@ PyObject* source_gradients_for(PyObject* self, PyObject* const* args, Py_ssize_t
 constexpr Signature<arg::TextFloatMap, arg::Text> source_gradients_signature{{class_name, "source_gradients"},
                                                                              {"gradients", "channel"}};
 
-PyObject* source_gradients(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* source_gradients(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_method<PyTallo>(source_gradients_signature, self, args, nargs, kwnames,
                                 [](PyTallo& object, gradients::Derivatives gradients, std::string channel) {
                                     return source_gradients_impl(object, gradients, channel);
                                 });
 }
 
-PyObject* get_parameter_groups(PyObject* self, PyObject*) noexcept {
+PyObject* get_parameter_groups(PyObject* self, PyObject*) {
     return call_no_args<PyTallo>({class_name, "get_parameter_groups"}, self, [](PyTallo& object) {
         SharedModel model = object.model;
         ParameterGroups groups = without_gil([&] { return model.parameter_groups(); });
@@ -197,7 +197,7 @@ PyObject* get_parameter_groups(PyObject* self, PyObject*) noexcept {
 constexpr Signature<arg::TextFloatMap, arg::Float, arg::Float, arg::OptionalTexts, arg::Float>
     fit_parameters_signature{{class_name, "fit_parameters"}, {"gradients", "lr", "loss", "parameters", "timestamp"}};
 
-PyObject* fit_parameters(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* fit_parameters(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_method<PyTallo>(
         fit_parameters_signature, self, args, nargs, kwnames,
         [](PyTallo& object, gradients::Derivatives gradients, double lr, double loss,

@@ -2,6 +2,10 @@
 module `binding_probe`, whose static methods each convert one argument kind and
 return what they got."""
 import operator
+import os
+import subprocess
+import sys
+import textwrap
 
 import numpy
 import pytest
@@ -42,6 +46,8 @@ MATCHING = [
     (lambda: Probe.three("a", "b", "c", "d"), "Probe.three() takes 3 positional arguments but 4 were given"),
     (lambda: Probe.defaults(1, 2, True, None, 5), "Probe.defaults() takes from 1 to 4 positional arguments but 5 were given"),
     (lambda: Probe.three("a", "b", "c", fourth="d"), "Probe.three() got an unexpected keyword argument 'fourth'"),
+    # a name without UTF-8 form is shown with backslash escapes
+    (lambda: Probe.three("a", "b", "c", **{"\ud800x": 1}), "Probe.three() got an unexpected keyword argument '\\ud800x'"),
     (lambda: Probe.three("a", "b", first="c"), "Probe.three() got multiple values for argument 'first'"),
     (lambda: Probe.three("a", "b"), "Probe.three() missing 1 required positional argument: 'third'"),
     (lambda: Probe.three("a"), "Probe.three() missing 2 required positional arguments: 'second' and 'third'"),
@@ -233,3 +239,24 @@ def test_stop_becomes_panic_exception_with_a_report(capfd):
     # the class is made once and reused
     with pytest.raises(panic):
         Probe.stop("again")
+
+
+# The first stop of a process, met while the interpreter's MemoryError is
+# pending: the list of `get_values` cannot be made.
+FIRST_STOP_WITHOUT_MEMORY = textwrap.dedent("""
+    import tallo
+    from binding_probe import Probe
+    model = tallo.Tallo.compile('rain <- source("/rain", Probability).\\nrain -> target("/rain").')
+    try:
+        Probe.fail_next_allocation(model.get_values)
+    except BaseException as error:
+        print(type(error).__module__, type(error).__qualname__, error.args)
+""")
+
+
+def test_first_stop_while_memory_error_is_pending_is_panic_exception():
+    environment = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    child = subprocess.run([sys.executable, "-c", FIRST_STOP_WITHOUT_MEMORY], env=environment,
+                           capture_output=True, text=True, timeout=60)
+    assert child.stdout == "pyo3_runtime PanicException ('Python API call failed',)\n", child.stderr
+    assert "Python API call failed" in child.stderr

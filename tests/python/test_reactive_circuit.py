@@ -8,6 +8,7 @@ import time
 
 import pytest
 
+from binding_probe import Probe
 from support import POISONED, panic_of
 from tallo import ReactiveCircuit
 
@@ -55,6 +56,8 @@ def test_constructor_signature_and_static_method():
     (lambda: ReactiveCircuit.from_sum_product(1, "01", "/t"), TypeError, "argument 'sum_product': Can't extract `str` to `Vec`"),
     (lambda: ReactiveCircuit(1).add_leaf("0.5", 0.0, "a"), TypeError, "argument 'initial_value': Can't extract `str` to `Vec`"),
     (lambda: ReactiveCircuit(1).add_leaf([0.5], 0.0, 7), TypeError, "argument 'token': 'int' object cannot be cast as 'str'"),
+    (lambda: ReactiveCircuit(1).add_leaf([0.5], 0.0, "a", **{"\ud800": 1}), TypeError, "ReactiveCircuit.add_leaf() got an unexpected keyword argument '\\ud800'"),
+    (lambda: ReactiveCircuit(1, **{"\udcff": 1}), TypeError, "ReactiveCircuit.__new__() got an unexpected keyword argument '\\udcff'"),
     (lambda: ReactiveCircuit(1).update_leaf(0, [0.5]), TypeError, "ReactiveCircuit.update_leaf() missing 1 required positional argument: 'timestamp'"),
     (lambda: ReactiveCircuit(1).update_leaf(-1, [0.5], 0.0), OverflowError, None),
     (lambda: ReactiveCircuit(1).add_sum_product([[0, -1]], "/t"), OverflowError, None),
@@ -194,6 +197,18 @@ def test_stop_under_the_circuit_lock_poisons_every_later_call(capfd):
         assert panic_of(call).args == (POISONED,)
     # another circuit is untouched
     assert ReactiveCircuit(1).update() == {}
+
+
+def test_update_result_the_interpreter_cannot_make_raises_its_own_error(capfd):
+    circuit = circuit_with_leaves([0.5])
+    circuit.add_sum_product([[0]], "/t")
+    for update in (circuit.update, circuit.full_update):
+        with pytest.raises(MemoryError):
+            Probe.fail_next_allocation(update)
+    assert capfd.readouterr().err == ""  # no stop, so no report
+    # the circuit was updated all the same, and is not poisoned
+    assert circuit.update() == {}
+    assert list(circuit.full_update()) == ["/t"]
 
 
 def test_add_sum_product_with_a_missing_leaf_stops_and_poisons():

@@ -208,10 +208,14 @@ TEST(Matching, Sanitize) {
 }
 
 TEST(Matching, ThresholdText) {
-    const std::pair<double, std::string_view> cases[] = {
+    const std::pair<double, std::string> cases[] = {
         {30.0, "30"},   {30.5, "30_5"},  {0.25, "0_25"},         {-2.0, "m2"},
         {-0.5, "m0_5"}, {1e21, "1000000000000000000000"},          {0.1 + 0.2, "0_30000000000000004"},
         {std::numeric_limits<double>::infinity(), "inf"},
+        // from 2^53 on: the shortest round-trip digits, padded with zeros
+        {9007199254740992.0, "9007199254740992"},                  {12345678901234567890.0, "12345678901234567000"},
+        {1e23, "100000000000000000000000"},                        {-1e23, "m100000000000000000000000"},
+        {1.7976931348623157e308, "17976931348623157" + std::string(292, '0')},
     };
     for (auto [threshold, text] : cases) EXPECT_EQ(matching::threshold_text(threshold), text) << threshold;
     const std::string smallest = matching::threshold_text(std::numeric_limits<double>::denorm_min());

@@ -2,9 +2,12 @@
 // converter and the stop path through the call frame, so the tests can check
 // conversions and argument texts independently of the methods that use them.
 // Each converter method returns what it converted, as a Python object.
+// `fail_next_allocation` lets a test see how a method meets exhausted memory.
 #include <Python.h>
 
+#include <cstddef>
 #include <string_view>
+#include <utility>
 
 #include "base/panic.h"
 #include "python/classes.h"
@@ -32,7 +35,7 @@ using python::to_py;
 
 // One static method `name(value)` that converts with C and returns the result.
 template <class C, const std::string_view& method>
-PyObject* echo(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* echo(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     static constexpr Signature<C> signature{{Probe::name, method}, {"value"}};
     return call_static(signature, args, nargs, kwnames, [](typename C::type value) { return to_py(value); });
 }
@@ -46,7 +49,7 @@ constexpr std::string_view text_name = "text", uint32_name = "uint32", flag_name
 constexpr Signature<arg::Text, arg::Text, arg::Text> three_signature{{Probe::name, "three"},
                                                                      {"first", "second", "third"}};
 
-PyObject* three(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* three(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_static(three_signature, args, nargs, kwnames,
                        [](std::string first, std::string second, std::string third) {
                            return to_py(std::vector<std::string>{first, second, third});
@@ -57,7 +60,7 @@ constexpr Signature<arg::UInt32, arg::Default<arg::UInt32, 7u>, arg::Default<arg
                     arg::NoneByDefault<arg::OptionalText>>
     defaults_signature{{Probe::name, "defaults"}, {"first", "second", "third", "fourth"}};
 
-PyObject* defaults(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* defaults(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_static(defaults_signature, args, nargs, kwnames,
                        [](std::uint32_t first, std::uint32_t second, bool third, std::optional<std::string> fourth) {
                            Ref a = to_py(first), b = to_py(second), c = to_py(third), d = to_py(fourth);
@@ -67,8 +70,64 @@ PyObject* defaults(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
 
 constexpr Signature<arg::Text> stop_signature{{Probe::name, "stop"}, {"message"}};
 
-PyObject* stop_with(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* stop_with(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_static(stop_signature, args, nargs, kwnames, [](std::string message) -> Ref { stop(message); });
+}
+
+// `fail_next_allocation(call)`: calls `call()` with the interpreter's
+// allocators wrapped so that the first allocation from its raw-free domains
+// (object and memory) fails, as with exhausted memory; every later one
+// succeeds. Returns what the call returns.
+struct Allocators {
+    PyMemAllocatorEx memory{}, object{};
+};
+Allocators original;
+bool armed = false;
+
+template <PyMemAllocatorEx Allocators::*domain>
+void* failing_malloc(void*, std::size_t size) {
+    if (std::exchange(armed, false)) return nullptr;
+    const PyMemAllocatorEx& next = original.*domain;
+    return next.malloc(next.ctx, size);
+}
+
+template <PyMemAllocatorEx Allocators::*domain>
+void* failing_calloc(void*, std::size_t count, std::size_t size) {
+    if (std::exchange(armed, false)) return nullptr;
+    const PyMemAllocatorEx& next = original.*domain;
+    return next.calloc(next.ctx, count, size);
+}
+
+template <PyMemAllocatorEx Allocators::*domain>
+void* failing_realloc(void*, void* pointer, std::size_t size) {
+    if (std::exchange(armed, false)) return nullptr;
+    const PyMemAllocatorEx& next = original.*domain;
+    return next.realloc(next.ctx, pointer, size);
+}
+
+template <PyMemAllocatorEx Allocators::*domain>
+void passing_free(void*, void* pointer) {
+    const PyMemAllocatorEx& next = original.*domain;
+    next.free(next.ctx, pointer);
+}
+
+template <PyMemAllocatorEx Allocators::*domain>
+PyMemAllocatorEx failing() {
+    return {nullptr, failing_malloc<domain>, failing_calloc<domain>, failing_realloc<domain>, passing_free<domain>};
+}
+
+PyObject* fail_next_allocation(PyObject*, PyObject* call) {
+    PyMem_GetAllocator(PYMEM_DOMAIN_MEM, &original.memory);
+    PyMem_GetAllocator(PYMEM_DOMAIN_OBJ, &original.object);
+    PyMemAllocatorEx memory = failing<&Allocators::memory>(), object = failing<&Allocators::object>();
+    PyMem_SetAllocator(PYMEM_DOMAIN_MEM, &memory);
+    PyMem_SetAllocator(PYMEM_DOMAIN_OBJ, &object);
+    armed = true;
+    PyObject* result = PyObject_CallNoArgs(call);  // returns a new reference, or null
+    armed = false;
+    PyMem_SetAllocator(PYMEM_DOMAIN_MEM, &original.memory);
+    PyMem_SetAllocator(PYMEM_DOMAIN_OBJ, &original.object);
+    return result;
 }
 
 constexpr int static_method = METH_FASTCALL | METH_KEYWORDS | METH_STATIC;
@@ -90,6 +149,7 @@ PyMethodDef methods[] = {
     TALLO_PROBE_METHOD("three", three),
     TALLO_PROBE_METHOD("defaults", defaults),
     TALLO_PROBE_METHOD("stop", stop_with),
+    {"fail_next_allocation", fail_next_allocation, METH_O | METH_STATIC, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
