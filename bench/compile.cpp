@@ -258,15 +258,21 @@ void against_clingo(const std::string& label, const std::string& model, int reps
     const std::string path = fmt::format("/tmp/bench_compile_{}.lp", getpid());
     std::ofstream(path) << program;
 
-    std::vector<double> compile_wall, compile_cpu, clingo_wall, clingo_cpu;
+    std::vector<double> compile_wall, compile_cpu, solve_wall, solve_cpu, clingo_wall, clingo_cpu;
     std::size_t products = 0;
     for (int i = 0; i < reps; ++i) {
         const Run solver = clingo_run(path);
         clingo_wall.push_back(solver.wall_ms);
         clingo_cpu.push_back(solver.cpu_ms);
 
-        const double cpu_start = thread_cpu_ms();
-        const auto start = Clock::now();
+        double cpu_start = thread_cpu_ms();
+        auto start = Clock::now();
+        (void)tallo::asp::solve(program, false);
+        solve_wall.push_back(elapsed_us(start) / 1e3);
+        solve_cpu.push_back(thread_cpu_ms() - cpu_start);
+
+        cpu_start = thread_cpu_ms();
+        start = Clock::now();
         auto compiled = tallo::Tallo<tallo::LogProb>::compile(model, 1, false);
         compile_wall.push_back(elapsed_us(start) / 1e3);
         compile_cpu.push_back(thread_cpu_ms() - cpu_start);
@@ -284,10 +290,11 @@ void against_clingo(const std::string& label, const std::string& model, int reps
         peak = heap::peak.load();
         heap::counting = false;
     }
-    const double cw = median(compile_wall), cc = median(compile_cpu), sw = median(clingo_wall),
-                 sc = median(clingo_cpu);
-    std::printf("%-10s %8zu %10.1f %10.1f %9.2f %10.1f %10.1f %9.2f %9.1f %9.1f %7.2f\n", label.c_str(), products, cw,
-                sw, cw / sw, cc, sc, cc / sc, static_cast<double>(held) / 1e6, static_cast<double>(peak) / 1e6,
+    const double cw = median(compile_wall), cc = median(compile_cpu), vw = median(solve_wall),
+                 vc = median(solve_cpu), sw = median(clingo_wall), sc = median(clingo_cpu);
+    std::printf("%-6s %7zu | %7.1f %7.1f %7.1f %6.2f %6.2f | %7.1f %7.1f %7.1f %6.2f %6.2f | %6.1f %6.1f %5.2f\n",
+                label.c_str(), products, cw, vw, sw, cw / sw, vw / sw, cc, vc, sc, cc / sc, vc / sc,
+                static_cast<double>(held) / 1e6, static_cast<double>(peak) / 1e6,
                 static_cast<double>(peak) / static_cast<double>(held));
 }
 
@@ -309,10 +316,11 @@ int main(int argc, char** argv) {
         }
     }
     if (part != "phases") {
-        std::printf("\ncompile against `clingo -q 0` on the generated program (median of runs in turns; ms),\n"
-                    "and the heap of compiling: held = the finished model, peak = the most at any moment (MB)\n");
-        std::printf("%-10s %8s %10s %10s %9s %10s %10s %9s %9s %9s %7s\n", "model", "models", "wall", "clingo",
-                    "ratio", "cpu", "clingo", "ratio", "held", "peak", "peak/h");
+        std::printf("\ncompile (and asp::solve alone) against `clingo -q 0` on the generated program: median\n"
+                    "of runs in turns, ms; heap of compiling: held = the finished model, peak = the most, MB\n");
+        std::printf("%-6s %7s | %7s %7s %7s %6s %6s | %7s %7s %7s %6s %6s | %6s %6s %5s\n", "model", "models",
+                    "wall", "solve", "clingo", "c/cl", "s/cl", "cpu", "solve", "clingo", "c/cl", "s/cl", "held",
+                    "peak", "p/h");
         against_clingo("3x4", grouped_sources(3, 4), 9);
         against_clingo("6x2", grouped_sources(6, 2), 9);
         against_clingo("6x3", grouped_sources(6, 3), 5);
