@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <utility>
 
 #include <fmt/format.h>
 
+#include "base/cancelled.h"
 #include "base/messages.h"
 #include "base/panic.h"
 #include "language/clingo_api.h"
@@ -13,14 +15,63 @@
 
 namespace tallo {
 
+Dnf::Dnf(const std::vector<std::vector<std::string>>& clauses) {
+    std::vector<LiteralId> ids;
+    for (const std::vector<std::string>& clause : clauses) {
+        ids.clear();
+        for (const std::string& literal : clause) ids.push_back(intern(literal));
+        add_clause(ids);
+    }
+}
+
 std::string_view Dnf::get_variable(std::string_view literal) noexcept {
     if (!literal.empty() && literal.front() == '-') literal.remove_prefix(1);
     return literal;
 }
 
+Dnf::LiteralId Dnf::intern(std::string_view text) {
+    const auto [at, added] = ids_.try_emplace(std::string(text), static_cast<LiteralId>(texts_.size()));
+    if (added) texts_.emplace_back(text);
+    return at->second;
+}
+
+void Dnf::add_clause(std::span<const LiteralId> ids) {
+    if (chunks_.empty() || chunks_.back().ids.size() + ids.size() > chunk_ids) {
+        Chunk& chunk = chunks_.emplace_back();
+        chunk.ids.reserve(std::max(chunk_ids, ids.size()));
+    }
+    Chunk& chunk = chunks_.back();
+    chunk.ids.insert(chunk.ids.end(), ids.begin(), ids.end());
+    chunk.ends.push_back(static_cast<std::uint32_t>(chunk.ids.size()));
+    ++size_;
+}
+
+std::vector<std::vector<std::string>> Dnf::clauses() const {
+    std::vector<std::vector<std::string>> texts;
+    texts.reserve(size_);
+    for_each_clause([&](std::span<const LiteralId> ids) {
+        std::vector<std::string>& clause = texts.emplace_back();
+        for (const LiteralId id : ids) clause.push_back(texts_[id]);
+    });
+    return texts;
+}
+
 void Dnf::remove(std::string_view variable) {
-    for (std::vector<std::string>& clause : clauses) {
-        std::erase_if(clause, [variable](const std::string& literal) { return get_variable(literal) == variable; });
+    std::vector<bool> gone(texts_.size());
+    bool any = false;
+    for (std::size_t id = 0; id < texts_.size(); ++id) {
+        if (get_variable(texts_[id]) == variable) gone[id] = any = true;
+    }
+    if (!any) return;
+    for (Chunk& chunk : chunks_) {
+        std::uint32_t begin = 0, kept = 0;
+        for (std::uint32_t& end : chunk.ends) {
+            for (std::uint32_t at = begin; at < end; ++at) {
+                if (!gone[chunk.ids[at]]) chunk.ids[kept++] = chunk.ids[at];
+            }
+            begin = std::exchange(end, kept);
+        }
+        chunk.ids.resize(kept);
     }
 }
 
@@ -51,86 +102,94 @@ void append_escaped(std::string& out, std::string_view text) {
     }
 }
 
-// The texts of `symbols`; a false atom's literal gets (or loses) the leading '-'.
-void append_literals(std::vector<std::string>& clause, const std::vector<clingo_symbol_t>& symbols, bool negate,
-                     std::string_view fixed) {
-    for (clingo_symbol_t symbol : symbols) {
-        std::string text = clingo::symbol_text(symbol, fixed);
-        if (!negate) {
-            clause.push_back(std::move(text));
-        } else if (!text.empty() && text.front() == '-') {
-            clause.push_back(text.substr(1));
-        } else {
-            clause.push_back("-" + text);
-        }
-    }
-}
-
-}  // namespace
-
-std::string quoted_list(const std::vector<std::string>& literals) {
+// ["a", "b"]: the texts that `text_of` gives for each of `items`.
+template <class Items, class TextOf>
+std::string quoted(const Items& items, TextOf&& text_of) {
     std::string out = "[";
-    for (std::size_t i = 0; i < literals.size(); ++i) {
-        if (i != 0) out += ", ";
+    bool first = true;
+    for (const auto& item : items) {
+        if (!std::exchange(first, false)) out += ", ";
         out += '"';
-        append_escaped(out, literals[i]);
+        append_escaped(out, text_of(item));
         out += '"';
     }
     out += ']';
     return out;
 }
 
-Dnf solve(std::string_view program, bool verbose) {
-    const std::array<const char*, 1> arguments{"--models=0"};
-    clingo_control_t* raw_control = nullptr;
-    clingo::check(clingo_control_new(arguments.data(), arguments.size(), nullptr, nullptr, 0, &raw_control),
-                  messages::clingo_control_failed(), "clingo_control_new");
-    if (!raw_control) clingo::fail(messages::clingo_control_failed(), "clingo_control_new gave no control");
-    const clingo::Control control(raw_control);
+// The literal ids of the symbols of one solve. The solver's symbols are
+// interned 64-bit values, so a symbol's text is made once, at its first
+// occurrence, and its id serves every later one. A false atom's literal gets
+// (or loses) the leading '-'.
+class SymbolLiterals {
+public:
+    explicit SymbolLiterals(Dnf& dnf) : dnf_(dnf) {}
 
-    if (const std::size_t nul = program.find('\0'); nul != std::string_view::npos) {
-        clingo::fail(messages::clingo_add_failed(),
-                     fmt::format("the program text holds a NUL character at byte {}", nul));
+    void append(std::vector<Dnf::LiteralId>& clause, const std::vector<clingo_symbol_t>& symbols, bool negate,
+                const clingo::Failure& failure) {
+        auto& known = negate ? negative_ : positive_;
+        for (const clingo_symbol_t symbol : symbols) {
+            auto [at, added] = known.try_emplace(symbol, 0);
+            if (added) at->second = dnf_.intern(literal_text(symbol, negate, failure));
+            clause.push_back(at->second);
+        }
     }
-    const std::string text(program);
-    clingo::check(clingo_control_add(control.get(), "base", nullptr, 0, text.c_str()), messages::clingo_add_failed(),
-                  "clingo_control_add");
 
-    const char* base = nullptr;
-    if (!clingo_add_string("base", &base)) stop(messages::unwrap_err(clingo::error_description("clingo_add_string")));
-    if (!base) stop(messages::unwrap_err("clingo_add_string gave no text"));
-    const clingo_part_t part{base, nullptr, 0};
-    clingo::check(clingo_control_ground(control.get(), &part, 1, nullptr, nullptr), messages::clingo_ground_failed(),
-                  "clingo_control_ground");
+private:
+    static std::string literal_text(clingo_symbol_t symbol, bool negate, const clingo::Failure& failure) {
+        std::string text = clingo::symbol_text(symbol, failure);
+        if (!negate) return text;
+        if (!text.empty() && text.front() == '-') return text.substr(1);
+        return "-" + text;
+    }
 
-    clingo_solve_handle_t* raw_handle = nullptr;
-    clingo::check(clingo_control_solve(control.get(), clingo::solve_mode_yield, nullptr, 0, nullptr, nullptr,
-                                       &raw_handle),
-                  messages::clingo_solve_handle_failed(), "clingo_control_solve");
-    if (!raw_handle) clingo::fail(messages::clingo_solve_handle_failed(), "clingo_control_solve gave no handle");
-    clingo::SolveHandle handle(raw_handle);  // dies before the control
+    Dnf& dnf_;
+    std::unordered_map<clingo_symbol_t, Dnf::LiteralId> positive_;
+    std::unordered_map<clingo_symbol_t, Dnf::LiteralId> negative_;
+};
+
+}  // namespace
+
+std::string quoted_list(const std::vector<std::string>& literals) {
+    return quoted(literals, [](const std::string& literal) -> std::string_view { return literal; });
+}
+
+Dnf solve(std::string_view program, bool verbose, std::stop_token cancel) {
+    const std::array<const char*, 1> arguments{"--models=0"};
+    clingo::Control control(arguments, messages::clingo_control_failed());
+    control.add("base", program, messages::clingo_add_failed());
+    control.ground("base", messages::unwrap_err, messages::clingo_ground_failed());
+    throw_if_cancelled(cancel);
+
+    // A stop interrupts the search, which then ends as if no model were left;
+    // the token tells the two apart. The callback is gone before the control.
+    const std::stop_callback interrupt(cancel, [&control]() noexcept { control.interrupt(); });
+    clingo::SolveHandle handle = control.solve(clingo::solve_mode_yield, messages::clingo_solve_handle_failed());
 
     Dnf dnf;
+    SymbolLiterals literals(dnf);
+    std::vector<clingo_symbol_t> positive, negative;
+    std::vector<Dnf::LiteralId> clause;
     while (true) {
-        clingo::check(clingo_solve_handle_resume(handle.get()), messages::clingo_resume_failed(),
-                      "clingo_solve_handle_resume");
-        const clingo_model_t* model = nullptr;
-        if (!clingo_solve_handle_model(handle.get(), &model)) {
-            stop(messages::clingo_model_failed(clingo::error_description("clingo_solve_handle_model")));
-        }
+        throw_if_cancelled(cancel);
+        handle.resume(messages::clingo_resume_failed());
+        const std::optional<clingo::Model> model = handle.model(messages::clingo_model_failed);
         if (!model) break;
 
-        std::vector<std::string> clause;
-        const auto positive = clingo::model_symbols(model, clingo::show_atoms, messages::clingo_positive_symbols_failed());
-        const auto negative = clingo::model_symbols(model, clingo::show_all | clingo::show_complement,
-                                                    messages::clingo_complementary_symbols_failed());
-        clause.reserve(positive.size() + negative.size());
-        append_literals(clause, positive, false, messages::clingo_positive_symbols_failed());
-        append_literals(clause, negative, true, messages::clingo_complementary_symbols_failed());
-        if (verbose) print_out(fmt::format("Found stable model: {}\n", quoted_list(clause)));
-        dnf.clauses.push_back(std::move(clause));
+        model->symbols(clingo::show_atoms, positive, messages::clingo_positive_symbols_failed());
+        model->symbols(clingo::show_all | clingo::show_complement, negative,
+                       messages::clingo_complementary_symbols_failed());
+        clause.clear();
+        literals.append(clause, positive, false, messages::clingo_positive_symbols_failed());
+        literals.append(clause, negative, true, messages::clingo_complementary_symbols_failed());
+        if (verbose) {
+            const auto text_of = [&dnf](Dnf::LiteralId id) -> std::string_view { return dnf.text(id); };
+            print_out(fmt::format("Found stable model: {}\n", quoted(clause, text_of)));
+        }
+        dnf.add_clause(clause);
     }
-    clingo::check(handle.close(), messages::clingo_close_failed(), "clingo_solve_handle_close");
+    throw_if_cancelled(cancel);
+    handle.close(messages::clingo_close_failed());
     return dnf;
 }
 

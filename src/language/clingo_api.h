@@ -8,17 +8,24 @@
 // library's per-thread error code and message describe what went wrong.
 //
 // The layer on top guarantees:
-// - `error_description` is the only reader of the library's error code and
-//   message; `check` stops a failing call with the caller's fixed text, ": "
-//   and that description (the failing call, the error code with its meaning,
-//   the library's message).
+// - Every call of the C API and every read of its error state is made here;
+//   the solver's users speak only to the types below.
+// - One `check` reads the library's error code and message; a failing call
+//   stops with its caller's `Failure` (a fixed text followed by ": ", or a
+//   message made from the description), the description naming the failing
+//   call, the error code with its meaning and the library's message.
 // - `Control` and `SolveHandle` own one handle each, are move-only with a
 //   noexcept move, and release their handle on every path, stopping ones
 //   included. A solve handle must die before the control it came from.
-// - `symbol_text` asks for the size and then fills a buffer of that size.
-// Nothing here is shared between threads; each solve owns its control.
+// - `Model` only borrows the model of a solve handle: it is valid until the
+//   handle is resumed or closed.
+// - Text-returning calls are wrapped once: ask the size, then fill.
+// - `Control::interrupt` may be called from any thread while another thread
+//   uses the control; nothing else may be shared between threads.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -66,6 +73,7 @@ bool clingo_control_solve(clingo_control_t* control, clingo_solve_mode_bitset_t 
 bool clingo_solve_handle_resume(clingo_solve_handle_t* handle);
 bool clingo_solve_handle_model(clingo_solve_handle_t* handle, clingo_model_t const** model);
 bool clingo_solve_handle_close(clingo_solve_handle_t* handle);
+void clingo_control_interrupt(clingo_control_t* control);
 
 bool clingo_model_symbols_size(clingo_model_t const* model, clingo_show_type_bitset_t show, size_t* size);
 bool clingo_model_symbols(clingo_model_t const* model, clingo_show_type_bitset_t show, clingo_symbol_t* symbols,
@@ -86,44 +94,48 @@ inline constexpr clingo_show_type_bitset_t show_atoms = 4;
 inline constexpr clingo_show_type_bitset_t show_all = 31;
 inline constexpr clingo_show_type_bitset_t show_complement = 32;
 
-// "{call} failed with clingo error code {code} ({meaning}): {message}", read
-// from the library's error state right after `call` failed.
-std::string error_description(std::string_view call);
-
-// Stops with "{fixed}: " and the error description of `call` unless `ok`.
-void check(bool ok, std::string_view fixed, std::string_view call);
-
-// Stops with "{fixed}: {what}" for a failure that the library did not report
-// as an error (a call that succeeded but handed back nothing).
-[[noreturn]] void fail(std::string_view fixed, std::string_view what);
-
-// Owns a control object; frees it when destroyed.
-class Control {
+// How a failing call reaches its caller: "{fixed}: {description}", or the
+// message that `make` builds from the description.
+class Failure {
 public:
-    explicit Control(clingo_control_t* control) noexcept : control_(control) {}
-    Control(Control&& other) noexcept : control_(std::exchange(other.control_, nullptr)) {}
-    Control& operator=(Control&& other) noexcept {
-        std::swap(control_, other.control_);
-        return *this;
-    }
-    Control(const Control&) = delete;
-    Control& operator=(const Control&) = delete;
-    ~Control() {
-        if (control_) clingo_control_free(control_);
-    }
+    // Implicit, so that callers pass their message as it stands.
+    Failure(std::string_view fixed) noexcept : fixed_(fixed) {}
+    Failure(std::string (*make)(std::string_view description)) noexcept : make_(make) {}
 
-    clingo_control_t* get() const noexcept { return control_; }
+    std::string message(std::string_view description) const;
 
 private:
-    clingo_control_t* control_;
+    std::string_view fixed_;
+    std::string (*make_)(std::string_view) = nullptr;
 };
 
-// Owns a solve handle. `close` closes it and reports the library's verdict;
-// a handle still open when destroyed (a stop on the way) is closed without
-// looking at the outcome.
+// Stops with `failure` and the description of the library's error after
+// `call` failed, unless `ok`.
+void check(bool ok, const Failure& failure, std::string_view call);
+
+// Stops with `failure` and `what`: a failure that the library did not report
+// as an error (a call that succeeded but handed back nothing).
+[[noreturn]] void fail(const Failure& failure, std::string_view what);
+
+// A model of a solve handle, borrowed: valid until the handle moves on.
+class Model {
+public:
+    explicit Model(const clingo_model_t* model) noexcept : model_(model) {}
+
+    // Replaces `symbols` by the model's symbols that `show` selects, in the
+    // library's order, reusing its storage.
+    void symbols(clingo_show_type_bitset_t show, std::vector<clingo_symbol_t>& symbols,
+                 const Failure& failure) const;
+
+private:
+    const clingo_model_t* model_;
+};
+
+// Owns a solve handle. `close` closes it and stops when the library reports
+// a failure; a handle still open when destroyed (a stop on the way) is closed
+// without looking at the outcome.
 class SolveHandle {
 public:
-    explicit SolveHandle(clingo_solve_handle_t* handle) noexcept : handle_(handle) {}
     SolveHandle(SolveHandle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
     SolveHandle& operator=(SolveHandle&& other) noexcept {
         std::swap(handle_, other.handle_);
@@ -131,25 +143,57 @@ public:
     }
     SolveHandle(const SolveHandle&) = delete;
     SolveHandle& operator=(const SolveHandle&) = delete;
-    ~SolveHandle() {
-        if (handle_) clingo_solve_handle_close(handle_);
-    }
+    ~SolveHandle();
 
-    clingo_solve_handle_t* get() const noexcept { return handle_; }
+    // Moves the search on to the next model.
+    void resume(const Failure& failure);
 
-    // Closes the handle; false when the library reports a failure.
-    bool close() noexcept { return clingo_solve_handle_close(std::exchange(handle_, nullptr)); }
+    // The model the search stands at; none when no model is left.
+    std::optional<Model> model(const Failure& failure);
+
+    void close(const Failure& failure);
 
 private:
+    friend class Control;
+    explicit SolveHandle(clingo_solve_handle_t* handle) noexcept : handle_(handle) {}
+
     clingo_solve_handle_t* handle_;
 };
 
-// The symbols of a model that `show` selects, in the library's order. A
-// failure stops with `fixed`.
-std::vector<clingo_symbol_t> model_symbols(const clingo_model_t* model, clingo_show_type_bitset_t show,
-                                           std::string_view fixed);
+// Owns a control object; frees it when destroyed.
+class Control {
+public:
+    // A control made with the command-line `arguments`.
+    Control(std::span<const char* const> arguments, const Failure& failure);
+    Control(Control&& other) noexcept : control_(std::exchange(other.control_, nullptr)) {}
+    Control& operator=(Control&& other) noexcept {
+        std::swap(control_, other.control_);
+        return *this;
+    }
+    Control(const Control&) = delete;
+    Control& operator=(const Control&) = delete;
+    ~Control();
 
-// The text of a symbol in the solver's syntax. A failure stops with `fixed`.
-std::string symbol_text(clingo_symbol_t symbol, std::string_view fixed);
+    // Adds `program` to the part `part` (no parameters). A program holding a
+    // NUL character cannot be passed and stops with `failure`.
+    void add(const char* part, std::string_view program, const Failure& failure);
+
+    // Grounds the part `part` without parameters. Interning the part's name
+    // stops with `name_failure`, grounding with `failure`.
+    void ground(const char* part, const Failure& name_failure, const Failure& failure);
+
+    // Starts solving in `mode`, without assumptions or callbacks.
+    SolveHandle solve(clingo_solve_mode_bitset_t mode, const Failure& failure);
+
+    // Asks the running search, if any, to stop: it then ends as if no model
+    // were left. Safe from any thread.
+    void interrupt() noexcept;
+
+private:
+    clingo_control_t* control_ = nullptr;
+};
+
+// The text of a symbol in the solver's syntax. A failure stops with `failure`.
+std::string symbol_text(clingo_symbol_t symbol, const Failure& failure);
 
 }  // namespace tallo::clingo

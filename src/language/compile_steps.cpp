@@ -55,8 +55,8 @@ std::string solver_spelling(std::string_view text) {
     return spelled;
 }
 
-std::vector<std::vector<std::uint32_t>> product_terms(const Dnf& dnf,
-                                                      const std::unordered_map<std::string, std::size_t>& index_map) {
+ProductTerms::ProductTerms(const Dnf& dnf, const std::unordered_map<std::string, std::size_t>& index_map)
+    : leaf_of_(dnf.literal_count(), no_leaf) {
     // Leaves whose names the solver spells differently, by that spelling;
     // usually none.
     std::unordered_map<std::string, std::size_t> respelled;
@@ -66,24 +66,35 @@ std::vector<std::vector<std::uint32_t>> product_terms(const Dnf& dnf,
         const auto [at, fresh] = respelled.try_emplace(std::move(spelled), index);
         if (!fresh) at->second = std::min(at->second, index);
     }
-
-    std::vector<std::vector<std::uint32_t>> products;
-    products.reserve(dnf.clauses.size());
-    for (const std::vector<std::string>& clause : dnf.clauses) {
-        std::vector<std::uint32_t>& product = products.emplace_back();
-        product.reserve(clause.size());
-        for (const std::string& literal : clause) {
-            auto found = index_map.find(literal);
-            if (found == index_map.end()) {
-                if (respelled.empty()) continue;
-                found = respelled.find(literal);
-                if (found == respelled.end()) continue;
-            }
-            // Leaf indices are node-graph indices: the circuit holds fewer
-            // than 2^32 leaves, so the narrowing is exact.
-            product.push_back(static_cast<std::uint32_t>(found->second));
+    for (std::size_t id = 0; id < leaf_of_.size(); ++id) {
+        const std::string& literal = dnf.text(static_cast<Dnf::LiteralId>(id));
+        auto found = index_map.find(literal);
+        if (found == index_map.end()) {
+            found = respelled.find(literal);
+            if (found == respelled.end()) continue;
         }
+        leaf_of_[id] = static_cast<std::int64_t>(found->second);
     }
+}
+
+std::vector<std::uint32_t> ProductTerms::of(std::span<const Dnf::LiteralId> clause) const {
+    std::vector<std::uint32_t> product;
+    product.reserve(clause.size());
+    for (const Dnf::LiteralId id : clause) {
+        const std::int64_t leaf = leaf_of_[id];
+        // Leaf indices are node-graph indices: the circuit holds fewer than
+        // 2^32 leaves, so the narrowing is exact.
+        if (leaf != no_leaf) product.push_back(static_cast<std::uint32_t>(leaf));
+    }
+    return product;
+}
+
+std::vector<std::vector<std::uint32_t>> product_terms(const Dnf& dnf,
+                                                      const std::unordered_map<std::string, std::size_t>& index_map) {
+    const ProductTerms terms(dnf, index_map);
+    std::vector<std::vector<std::uint32_t>> products;
+    products.reserve(dnf.size());
+    dnf.for_each_clause([&](std::span<const Dnf::LiteralId> clause) { products.push_back(terms.of(clause)); });
     return products;
 }
 

@@ -7,6 +7,7 @@
 // Pure functions apart from the prints; safe on any thread.
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -42,8 +43,9 @@ private:
 // strings: p(a, b) gives p(a,b), the way the solver writes atoms.
 std::string solver_spelling(std::string_view text);
 
-// One product term per clause: the indices of the clause's literals, in order,
-// each looked up by its exact text; a literal that names no leaf is left out.
+// The product terms of a normal form: per clause, the indices of the leaves
+// that its literals name, in literal order; a literal that names no leaf is
+// left out. Each distinct literal is looked up once, by its exact text.
 //
 // The solver writes an atom without the spaces the model may have put in it
 // (a source declared as p(a, b) comes back as p(a,b)). A literal that no leaf
@@ -51,6 +53,19 @@ std::string solver_spelling(std::string_view text);
 // are spelled differently by the solver, the first such leaf winning;
 // otherwise such a source would silently take no part in the products, and
 // a target that depends on it would come out certain.
+class ProductTerms {
+public:
+    ProductTerms(const Dnf& dnf, const std::unordered_map<std::string, std::size_t>& index_map);
+
+    // The product term of a clause of the form given to the constructor.
+    std::vector<std::uint32_t> of(std::span<const Dnf::LiteralId> clause) const;
+
+private:
+    static constexpr std::int64_t no_leaf = -1;
+    std::vector<std::int64_t> leaf_of_;  // by literal id
+};
+
+// The product term of every clause, in order.
 std::vector<std::vector<std::uint32_t>> product_terms(const Dnf& dnf,
                                                       const std::unordered_map<std::string, std::size_t>& index_map);
 

@@ -22,6 +22,10 @@
 //
 // Guarantees:
 // - A stop during compile drops everything built so far; no model results.
+//   So does a cancellation: a stop requested through compile's token ends it
+//   with `Cancelled` (base/cancelled.h) at the next step, model or chunk of
+//   product terms; grounding, which the solver cannot break off, runs to its
+//   end first.
 // - After compile the statement lists, `comparisons` and `parameter_groups`
 //   do not change; `manager` owns the shared circuit and the senders, which
 //   writers reach only through `make_writer_for` (or the manager).
@@ -31,6 +35,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <new>
+#include <span>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -38,6 +44,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/cancelled.h"
 #include "base/messages.h"
 #include "base/panic.h"
 #include "base/result.h"
@@ -75,7 +82,8 @@ public:
     std::size_t value_size;
 
     // Compiles `model` with the batch width `value_size`; every failure stops.
-    static Tallo compile(std::string_view model, std::uint32_t value_size, bool verbose);
+    static Tallo compile(std::string_view model, std::uint32_t value_size, bool verbose,
+                         std::stop_token cancel = {});
 
     static std::string build_asp_program(const std::vector<Source>& sources,
                                          const std::vector<CategoricalSource>& categorical_sources,
@@ -103,11 +111,12 @@ private:
     void create_ground_head_causes();
     void create_variable_head_causes(const Dnf& dnf);
     void seed_gradients();
+    void add_products(Dnf& dnf, const std::string& topic, const std::stop_token& cancel);
     std::vector<ComparisonTarget> comparison_targets(const std::string& atom) const;
 };
 
 template <class S>
-Tallo<S> Tallo<S>::compile(std::string_view model, std::uint32_t value_size, bool verbose) {
+Tallo<S> Tallo<S>::compile(std::string_view model, std::uint32_t value_size, bool verbose, std::stop_token cancel) {
     if constexpr (S::tag == SemiringTag::ProbGradient) {
         if (value_size != 1) stop(messages::prob_gradient_batching(value_size));
     }
@@ -136,15 +145,14 @@ Tallo<S> Tallo<S>::compile(std::string_view model, std::uint32_t value_size, boo
     const std::string program = build_asp_program(compiled.sources, compiled.categorical_sources, compiled.clauses,
                                                   compiled.comparisons, target);
     if (verbose) print_asp_program(target, program);
-    Dnf dnf = asp::solve(program, verbose);
+    throw_if_cancelled(cancel);
+    Dnf dnf = asp::solve(program, verbose, cancel);
     dnf.remove(target.atom);
-    if (verbose) verbose::print_solved(dnf.clauses.size());
+    if (verbose) verbose::print_solved(dnf.size());
 
     compiled.create_variable_head_causes(dnf);
     compiled.seed_gradients();
-
-    const auto products = product_terms(dnf, compiled.manager.get_index_map());
-    compiled.manager.circuit.lock()->add_sum_product(products, target.topic);
+    compiled.add_products(dnf, target.topic, cancel);
     return compiled;
 }
 
@@ -234,17 +242,22 @@ void Tallo<S>::create_variable_head_causes(const Dnf& dnf) {
     }
     if (causes.empty()) return;
 
+    // Each literal is looked at once, at its first occurrence; `seen` joins
+    // the literals of one atom (x, -x, --x).
+    std::vector<bool> met(dnf.literal_count());
     std::unordered_set<std::string> seen;
-    for (const std::vector<std::string>& literals : dnf.clauses) {
-        for (const std::string& literal : literals) {
-            std::string_view atom = literal;
+    dnf.for_each_clause([&](std::span<const Dnf::LiteralId> literals) {
+        for (const Dnf::LiteralId literal : literals) {
+            if (met[literal]) continue;
+            met[literal] = true;
+            std::string_view atom = dnf.text(literal);
             while (atom.starts_with('-')) atom.remove_prefix(1);
             // A base holds no '(', so the atom matches the base before its '(' or none.
             const auto found = causes.find(std::string(matching::predicate_of(atom)));
             if (found == causes.end() || !seen.emplace(atom).second) continue;
             create_cause_pair(std::string(atom), found->second.probability, found->second.group);
         }
-    }
+    });
 }
 
 // ProbGradient: every leaf gets one derivative slot per leaf, its own seeded
@@ -270,6 +283,27 @@ void Tallo<S>::seed_gradients() {
             leaf.value = std::move(seeded);
         }
     }
+}
+
+// One product term per clause, handed to the circuit a chunk of the normal
+// form at a time; each chunk is freed once the circuit holds its terms, so
+// the form and the circuit's terms never both exist whole. The chunks go in
+// clause order under one target, which builds the node that one call with
+// all terms would build; an empty form still gives the target its node.
+template <class S>
+void Tallo<S>::add_products(Dnf& dnf, const std::string& topic, const std::stop_token& cancel) {
+    const ProductTerms terms(dnf, manager.get_index_map());
+    std::vector<std::vector<std::uint32_t>> batch;
+    if (dnf.empty()) {
+        manager.circuit.lock()->add_sum_product(batch, topic);
+        return;
+    }
+    dnf.drain([&](const std::vector<std::span<const Dnf::LiteralId>>& clauses) {
+        throw_if_cancelled(cancel);
+        batch.clear();
+        for (const std::span<const Dnf::LiteralId> clause : clauses) batch.push_back(terms.of(clause));
+        manager.circuit.lock()->add_sum_product(batch, topic);
+    });
 }
 
 template <class S>

@@ -49,9 +49,11 @@ Result<SemiringTag> SharedModel::semiring_named(const std::optional<std::string>
     return Error{messages::unknown_semiring(folded)};
 }
 
-SharedModel SharedModel::compile(SemiringTag tag, const std::string& model, std::uint32_t value_size, bool verbose) {
+SharedModel SharedModel::compile(SemiringTag tag, const std::string& model, std::uint32_t value_size, bool verbose,
+                                 std::stop_token cancel) {
     return dispatch(tag, [&]<class S>() {
-        return SharedModel(Shared<TalloVariant>::make(TalloVariant(Tallo<S>::compile(model, value_size, verbose))));
+        return SharedModel(
+            Shared<TalloVariant>::make(TalloVariant(Tallo<S>::compile(model, value_size, verbose, cancel))));
     });
 }
 

@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -70,8 +71,10 @@ public:
     static Result<SemiringTag> semiring_named(const std::optional<std::string>& name);
 
     // A new model compiled from `model` in the semiring `tag`, whose mutex this
-    // handle is the only holder of. Every failure of compilation stops.
-    static SharedModel compile(SemiringTag tag, const std::string& model, std::uint32_t value_size, bool verbose);
+    // handle is the only holder of. Every failure of compilation stops; a stop
+    // requested through `cancel` ends it with `Cancelled`.
+    static SharedModel compile(SemiringTag tag, const std::string& model, std::uint32_t value_size, bool verbose,
+                               std::stop_token cancel = {});
 
     // A new holder of the model's circuit, with the model's tag.
     RCVariant circuit() const;

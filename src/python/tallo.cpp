@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -16,6 +17,7 @@
 #include "python/convert.h"
 #include "python/error.h"
 #include "python/frame.h"
+#include "python/interruptible.h"
 #include "python/reactive_circuit.h"
 #include "python/ref.h"
 #include "python/results.h"
@@ -48,10 +50,11 @@ PyObject* compile(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
     return call_static(compile_signature, args, nargs, kwnames,
                        [](std::string model, std::uint32_t value_size, bool verbose,
                           std::optional<std::string> semiring) {
-                           auto compiled = without_gil([&]() -> Result<SharedModel> {
+                           // Ctrl-C cancels a long compile (and drops what it built).
+                           auto compiled = interruptible([&](std::stop_token cancel) -> Result<SharedModel> {
                                Result<SemiringTag> tag = SharedModel::semiring_named(semiring);
                                if (!tag) return tag.error();
-                               return SharedModel::compile(tag.value(), model, value_size, verbose);
+                               return SharedModel::compile(tag.value(), model, value_size, verbose, cancel);
                            });
                            if (!compiled) raise(PyExc_RuntimeError, compiled.error().message);
                            return new_instance(PyTallo{std::move(compiled).value()});

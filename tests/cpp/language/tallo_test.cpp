@@ -2,12 +2,15 @@
 
 #include <cmath>
 #include <map>
+#include <stop_token>
 #include <string>
 #include <vector>
 
+#include <fmt/format.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "base/cancelled.h"
 #include "channels/helpers.h"
 #include "circuit/messages.h"
 #include "example_model.h"
@@ -318,6 +321,48 @@ TEST(TalloCompile, SolverFailuresStopTheCompilation) {
         EXPECT_THAT(testing::stop_message([&] { Tallo<LogProb>::compile(c.model, 1, false); }), StartsWith(c.prefix))
             << c.model;
     }
+}
+
+// The products reach the circuit a chunk of the normal form at a time; the
+// node is the one that all of them in one call build.
+TEST(TalloCompile, ProductsOfManyChunksBuildTheNodeOfOneCall) {
+    std::string model;
+    for (int i = 0; i < 12; ++i) model += fmt::format("s{} <- source(\"/s/{}\", Probability).\n", i, i);
+    for (int i = 0; i < 12; ++i) model += fmt::format("t if s{}.\n", i);
+    model += "t if not s0.\nt -> target(\"/t\").\n";
+    auto compiled = Tallo<LogProb>::compile(model, 1, false);
+
+    Dnf dnf = asp::solve(Tallo<LogProb>::build_asp_program(compiled.sources, compiled.categorical_sources,
+                                                           compiled.clauses, compiled.comparisons,
+                                                           compiled.targets.front()),
+                         false);
+    dnf.remove("t");
+    const auto products = product_terms(dnf, compiled.manager.get_index_map());
+    auto circuit = compiled.manager.circuit.lock();
+    ReactiveCircuit<LogProb> whole(1);
+    whole.leafs = circuit->leafs;
+    for (Leaf& leaf : whole.leafs) leaf.dependencies.clear();
+    whole.add_sum_product(products, "/t");
+
+    ASSERT_EQ(circuit->target_nodes, whole.target_nodes);
+    const AlgebraicCircuit& node = circuit->structure.node(circuit->target_nodes.at("/t"));
+    const AlgebraicCircuit& expected = whole.structure.node(whole.target_nodes.at("/t"));
+    EXPECT_EQ(node.minterms.size(), 4096u);
+    EXPECT_EQ(node.minterms, expected.minterms);
+    EXPECT_EQ(node.columns, expected.columns);
+    for (std::size_t leaf = 0; leaf < whole.leafs.size(); ++leaf) {
+        EXPECT_EQ(circuit->leafs[leaf].dependencies, whole.leafs[leaf].dependencies) << leaf;
+    }
+    EXPECT_EQ(circuit->dirty, whole.dirty);
+}
+
+TEST(TalloCompile, ARequestedStopCancelsTheCompilation) {
+    std::stop_source stop;
+    stop.request_stop();
+    EXPECT_THROW(Tallo<LogProb>::compile(testing::example_model, 1, false, stop.get_token()), Cancelled);
+    // Nothing of it is left behind that a later compile would meet.
+    auto compiled = Tallo<LogProb>::compile(testing::example_model, 1, false);
+    EXPECT_EQ(product_count(compiled, "/out/alarm"), 11u);
 }
 
 TEST(TalloWriters, WriterKindFollowsTheSourceDataType) {
