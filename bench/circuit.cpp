@@ -446,8 +446,7 @@ void wide_layers(bool quick) {
         };
         const double serial = ns_per_call([&] { chunk(0, size.nodes); });
         const double pool = ns_per_call([&] {
-            const std::size_t grain = std::max<std::size_t>(1, size.nodes / (4 * workers));
-            worker_pool::parallel_chunks(size.nodes, grain, chunk);
+            worker_pool::parallel_chunks(size.nodes, reactive_detail::layer_grain(size.nodes), chunk);
         });
         auto full_update = [&] {
             circuit.invalidate();

@@ -136,6 +136,16 @@ namespace reactive_detail {
 // to the pool would cost more than it saves (see bench/README.md).
 inline constexpr std::size_t PARALLEL_WORK_THRESHOLD = 1u << 16;
 
+// The nodes per chunk when a layer of `nodes` dirty nodes goes to the pool:
+// many chunks per worker, so that a worker that joins late, or loses its core
+// to another process while it holds a chunk, keeps the others waiting for
+// little (a chunk of the widest benchmarked nodes takes tens of
+// microseconds; the pool's cost per chunk is well under one).
+inline std::size_t layer_grain(std::size_t nodes) {
+    constexpr std::size_t CHUNKS_PER_WORKER = 16;
+    return std::max<std::size_t>(1, nodes / (CHUNKS_PER_WORKER * worker_pool::concurrency()));
+}
+
 inline std::size_t evaluation_work(const AlgebraicCircuit& node) {
     return node.minterms.size() * (node.columns.size() + 1) * node.value_size;
 }
@@ -301,10 +311,8 @@ std::unordered_map<std::string, Vector> ReactiveCircuit<S>::update() {
         if (end - begin == 1 || work < reactive_detail::PARALLEL_WORK_THRESHOLD) {
             evaluate_range(begin, end);
         } else {
-            // A few chunks per worker balance nodes of uneven size.
-            const std::size_t grain = std::max<std::size_t>(1, (end - begin) / (4 * worker_pool::concurrency()));
             auto chunk = [&](std::size_t from, std::size_t to) { evaluate_range(begin + from, begin + to); };
-            worker_pool::parallel_chunks(end - begin, grain, chunk);
+            worker_pool::parallel_chunks(end - begin, reactive_detail::layer_grain(end - begin), chunk);
         }
 
         // Then write, one node at a time in layer order.
