@@ -9,7 +9,8 @@
 //   producer's latest value as the consumer reads it.
 // - `leafs` are only ever appended; a leaf's position is its `index`.
 // - `dirty` holds the nodes to recompute at the next `update`; leaves mark
-//   their `dependencies` into it, nothing is evaluated until then.
+//   their `dependencies` into it, nothing is evaluated until then. It is a
+//   `NodeSet` (circuit/node_set.h): marking and emptying do not allocate.
 // - `target_nodes` maps each target token to the node whose value it reports.
 //   Changing it is a structural change: `update` reads the tokens from an
 //   index built with `layers`, so whoever changes the map directly makes
@@ -30,8 +31,8 @@
 //   (memories, the result map) follow on the calling thread, one node at a
 //   time in layer order. Its cost grows with the dirty nodes, not with the
 //   circuit or its tokens: an update with nothing dirty only checks the
-//   cached layers, and one with a few dirty nodes allocates nothing but its
-//   results.
+//   cached layers, and one with a few dirty nodes of one slot allocates
+//   nothing but its results.
 // - Dependencies: `update_dependencies` gives each leaf every node that holds
 //   a column for it and all their consumers, transitively, ascending;
 //   `add_sum_product` adds only the token's node.
