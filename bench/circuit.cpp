@@ -4,7 +4,8 @@
 //
 // 1. incremental update after one leaf change against invalidate + update of
 //    the same circuit, for flat roots and for chains of nodes;
-// 2. an update with nothing dirty;
+// 2. an update with nothing dirty, and an update of one dirty node against
+//    the number of target tokens the circuit reports;
 // 3. evaluation throughput in each semiring against a hand-written loop over
 //    the same terms and leaf values;
 // 4. wide layers on the whole worker pool against one worker, and the layer
@@ -18,6 +19,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <limits>
@@ -214,6 +216,49 @@ void incremental_against_full(bool quick) {
     }
 }
 
+// ---- 1b: update cost against the number of target tokens ----
+
+// `tokens` roots, each reported under a token of its own and holding three
+// terms of three leaves; leaf 0 is read by root 0 alone.
+ReactiveCircuit<LogProb> token_roots(std::uint32_t tokens, std::mt19937& random) {
+    ReactiveCircuit<LogProb> circuit(1);
+    add_leaves(circuit, 64, random);
+    circuit.add_sum_product({{0, 1, 2}, {1, 3, 4}, {2, 4, 5}}, "/t0");
+    for (std::uint32_t n = 1; n < tokens; ++n) {
+        circuit.add_sum_product(random_rows(3, 3, 1, 63, random), fmt::format("/t{}", n));
+    }
+    circuit.update_dependencies();
+    return circuit;
+}
+
+// One dirty node of three terms, in circuits that report 1 to 100,000
+// tokens: marking the node and updating (the update alone), and a leaf change
+// + update (which adds the change-frequency estimator's step). Both should
+// not grow with the tokens.
+void update_against_tokens() {
+    std::mt19937 random(3);
+    fmt::print("\n1b. One dirty node of 3 terms against the number of target tokens (LogProb, value_size 1)\n\n");
+    fmt::print("{:>8} {:>14} {:>10} {:>20} {:>10}\n", "tokens", "mark + update", "x 1 token", "leaf change + update",
+               "x 1 token");
+    double first_update = 0, first_change = 0;
+    for (std::uint32_t tokens : {1u, 10u, 1000u, 10000u, 100000u}) {
+        auto circuit = token_roots(tokens, random);
+        circuit.update();  // the layers and the token index
+        const double update = ns_per_call([&] {
+            circuit.dirty.insert(0);
+            if (circuit.update().size() != 1) std::abort();
+        });
+        Toggle<LogProb> toggle{0};
+        const double change = ns_per_call([&] {
+            toggle(circuit);
+            if (circuit.update().size() != 1) std::abort();
+        });
+        if (tokens == 1) first_update = update, first_change = change;
+        fmt::print("{:>8} {:>14} {:>9.2f}x {:>20} {:>9.2f}x\n", tokens, duration(update), update / first_update,
+                   duration(change), change / first_change);
+    }
+}
+
 // ---- 3: evaluation against a hand-written loop ----
 
 // The node's value computed by plain loops over the same terms and the same
@@ -401,8 +446,7 @@ void wide_layers(bool quick) {
         };
         const double serial = ns_per_call([&] { chunk(0, size.nodes); });
         const double pool = ns_per_call([&] {
-            const std::size_t grain = std::max<std::size_t>(1, size.nodes / (4 * workers));
-            worker_pool::parallel_chunks(size.nodes, grain, chunk);
+            worker_pool::parallel_chunks(size.nodes, reactive_detail::layer_grain(size.nodes), chunk);
         });
         auto full_update = [&] {
             circuit.invalidate();
@@ -476,6 +520,7 @@ int main(int argc, char** argv) {
     fmt::print("parallel work threshold: {} (terms x (columns + 1) x value_size per layer)\n",
                reactive_detail::PARALLEL_WORK_THRESHOLD);
     incremental_against_full(quick);
+    update_against_tokens();
     evaluation_against_hand_loop();
     wide_layers(quick);
     pool_efficiency(quick);

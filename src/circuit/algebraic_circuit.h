@@ -182,7 +182,8 @@ public:
     // of their columns' values, read from `circuit`'s leaves and edge
     // memories. Every column is resolved once, used or not; a circuit without
     // terms is S's zero and reads nothing. Allocates its product and sum once
-    // per call and writes nothing but its own vectors.
+    // per call (nothing when value_size is 1) and writes nothing but its own
+    // vectors and its thread's column buffer.
     //
     // Stops on a leaf column beyond the leaves or a column number beyond the
     // columns (the bounds text), on a memory column whose edge is not live
@@ -197,8 +198,11 @@ public:
 private:
     // Adds every term's product into `sum`. `product` and `one` have
     // value_size slots; `Slots` is that number when it is known at compile
-    // time, else 0.
-    template <class S, std::size_t Slots>
+    // time, else 0. With `Exact`, every column value has value_size elements
+    // (the caller checked them all), so each is handed to `mul` at that width
+    // and `mul`'s length checks fold away; otherwise each value is handed as
+    // it is, and `mul` checks it.
+    template <class S, std::size_t Slots, bool Exact>
     void sum_terms(const std::span<const double>* values, const double* one, double* product,
                    typename S::Sum& sum) const {
         // With a fixed width the running product is a local array, which the
@@ -212,9 +216,13 @@ private:
             for (std::size_t i = 0; i < slots; ++i) running_data[i] = one[i];
             for (std::uint32_t c : term) {
                 if (c >= column_count) stop(messages::index_out_of_bounds(column_count, c));
-                S::mul(running, values[c]);
+                if constexpr (Exact) {
+                    S::mul(running, std::span<const double>(values[c].data(), slots));
+                } else {
+                    S::mul(running, values[c]);
+                }
             }
-            sum.add(running);
+            sum.add(std::span<const double>(running_data, slots));
         }
     }
 
@@ -230,17 +238,20 @@ template <class S>
 Vector AlgebraicCircuit::evaluate(const ReactiveCircuit<S>& circuit) const {
     if (minterms.empty()) return S::zero(value_size);
 
-    // Most nodes have few columns: resolve them into a stack array and go to
-    // the heap only for wide nodes.
+    // Most nodes have few columns: resolve them into a stack array. Wide
+    // nodes use a buffer of the thread's own that only ever grows, so that
+    // evaluations on the worker pool do not allocate (and do not meet in the
+    // allocator) once warm.
     constexpr std::size_t INLINE_COLUMNS = 32;
     std::array<std::span<const double>, INLINE_COLUMNS> inline_values;
-    std::vector<std::span<const double>> heap_values;
     std::span<const double>* values = inline_values.data();
     if (columns.size() > INLINE_COLUMNS) {
-        heap_values.resize(columns.size());
-        values = heap_values.data();
+        thread_local std::vector<std::span<const double>> wide_values;
+        if (wide_values.size() < columns.size()) wide_values.resize(columns.size());
+        values = wide_values.data();
     }
     const auto& leafs = circuit.leafs;
+    bool exact = true;  // every value has value_size elements
     for (std::size_t c = 0; c < columns.size(); ++c) {
         const ColumnSource source = columns[c];
         if (source.kind == ColumnSource::Leaf) {
@@ -251,17 +262,21 @@ Vector AlgebraicCircuit::evaluate(const ReactiveCircuit<S>& circuit) const {
             if (!memory) stop(std::string(messages::unwrap_none()));
             values[c] = memory->view();
         }
+        exact = exact && values[c].size() == value_size;
     }
 
     const Vector one = S::one(value_size);
     Vector product(value_size);
     typename S::Sum sum(value_size);
     // Most values have one slot: spelling that width out as a constant lets
-    // the compiler drop the semiring's slot loops for it.
-    if (value_size == 1) {
-        sum_terms<S, 1>(values, one.data(), product.mutable_data(), sum);
+    // the compiler drop the semiring's slot loops for it. Values of another
+    // width than the node's take the path on which `mul` checks each.
+    if (!exact) {
+        sum_terms<S, 0, false>(values, one.data(), product.mutable_data(), sum);
+    } else if (value_size == 1) {
+        sum_terms<S, 1, true>(values, one.data(), product.mutable_data(), sum);
     } else {
-        sum_terms<S, 0>(values, one.data(), product.mutable_data(), sum);
+        sum_terms<S, 0, true>(values, one.data(), product.mutable_data(), sum);
     }
     return sum.finish();
 }

@@ -9,8 +9,12 @@
 //   producer's latest value as the consumer reads it.
 // - `leafs` are only ever appended; a leaf's position is its `index`.
 // - `dirty` holds the nodes to recompute at the next `update`; leaves mark
-//   their `dependencies` into it, nothing is evaluated until then.
+//   their `dependencies` into it, nothing is evaluated until then. It is a
+//   `NodeSet` (circuit/node_set.h): marking and emptying do not allocate.
 // - `target_nodes` maps each target token to the node whose value it reports.
+//   Changing it is a structural change: `update` reads the tokens from an
+//   index built with `layers`, so whoever changes the map directly makes
+//   `layers` absent too (the operations below do).
 // - `value_size` is at least 1: the number of slots of every value, one per
 //   batch slot (in ProbGradient one probability and its derivatives).
 // - The circuit has no lock of its own; it lives behind `SharedCircuit<S>`,
@@ -26,7 +30,9 @@
 //   the calling thread; the evaluations only read the circuit. All writes
 //   (memories, the result map) follow on the calling thread, one node at a
 //   time in layer order. Its cost grows with the dirty nodes, not with the
-//   circuit: an update with nothing dirty only checks the cached layers.
+//   circuit or its tokens: an update with nothing dirty only checks the
+//   cached layers, and one with a few dirty nodes of one slot allocates
+//   nothing but its results.
 // - Dependencies: `update_dependencies` gives each leaf every node that holds
 //   a column for it and all their consumers, transitively, ascending;
 //   `add_sum_product` adds only the token's node.
@@ -36,7 +42,6 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -49,6 +54,7 @@
 #include "circuit/dot.h"
 #include "circuit/leaf.h"
 #include "circuit/messages.h"
+#include "circuit/node_set.h"
 #include "circuit/semiring.h"
 #include "circuit/stable_graph.h"
 #include "circuit/worker_pool.h"
@@ -60,7 +66,7 @@ class ReactiveCircuit {
 public:
     StableGraph<AlgebraicCircuit, Vector> structure;  // edges run consumer -> producer; weight = memory
     std::vector<Leaf> leafs;
-    std::unordered_set<std::uint32_t> dirty;
+    NodeSet dirty;
     std::unordered_map<std::string, std::uint32_t> target_nodes;
     std::vector<std::uint32_t> partition;
     std::optional<std::vector<std::vector<std::uint32_t>>> layers;
@@ -95,14 +101,29 @@ public:
     std::optional<Error> to_dot(const std::string& path) const { return write_text_file(path, to_dot_text()); }
 
 private:
-    // Orders the nodes into `layers` and `depth_of_`; stops on a cycle.
+    // Orders the nodes into `layers`, `depth_of_` and the token index; stops
+    // on a cycle.
     void build_layers();
 
-    // Each node slot's depth, the index of its layer, while `layers` is
-    // present (END for a slot that no layer lists). Built with `layers`, so
-    // that an update finds the layer of each dirty node without walking the
-    // layers.
+    // Built with `layers` and valid while it is present, so that an update
+    // finds what it needs of a dirty node without walking every node or
+    // every token:
+    // - `depth_of_`: each node slot's depth, the index of its layer (END for
+    //   a slot that no layer lists);
+    // - the token index: the target tokens of node n are
+    //   `token_names_[token_begin_[n] .. token_begin_[n + 1])`, in the order
+    //   in which an update reports them.
     std::vector<std::uint32_t> depth_of_;
+    std::vector<std::uint32_t> token_begin_;
+    std::vector<std::string> token_names_;
+
+    // The scratch of `update`, kept between calls so that an update of a few
+    // dirty nodes allocates nothing of its own (beyond its results): the
+    // snapshot of `dirty`, the snapshot in layer order as (depth, node), and
+    // the values of one update's evaluations.
+    NodeSet snapshot_;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> order_;
+    std::vector<Vector> values_;
 };
 
 template <class S>
@@ -115,6 +136,16 @@ namespace reactive_detail {
 // layer's dirty nodes) a layer is evaluated on the calling thread: handing it
 // to the pool would cost more than it saves (see bench/README.md).
 inline constexpr std::size_t PARALLEL_WORK_THRESHOLD = 1u << 16;
+
+// The nodes per chunk when a layer of `nodes` dirty nodes goes to the pool:
+// many chunks per worker, so that a worker that joins late, or loses its core
+// to another process while it holds a chunk, keeps the others waiting for
+// little (a chunk of the widest benchmarked nodes takes tens of
+// microseconds; the pool's cost per chunk is well under one).
+inline std::size_t layer_grain(std::size_t nodes) {
+    constexpr std::size_t CHUNKS_PER_WORKER = 16;
+    return std::max<std::size_t>(1, nodes / (CHUNKS_PER_WORKER * worker_pool::concurrency()));
+}
 
 inline std::size_t evaluation_work(const AlgebraicCircuit& node) {
     return node.minterms.size() * (node.columns.size() + 1) * node.value_size;
@@ -207,7 +238,8 @@ void ReactiveCircuit<S>::build_layers() {
     if (sorted.cycle) stop(messages::not_a_dag(*sorted.cycle));
 
     constexpr std::uint32_t NONE = StableGraph<AlgebraicCircuit, Vector>::END;
-    depth_of_.assign(structure.node_bound(), NONE);
+    const std::uint32_t bound = structure.node_bound();
+    depth_of_.assign(bound, NONE);
     std::uint32_t deepest = 0;
     for (auto at = sorted.order.rbegin(); at != sorted.order.rend(); ++at) {
         std::uint32_t depth = 0;
@@ -217,65 +249,80 @@ void ReactiveCircuit<S>::build_layers() {
     }
     std::vector<std::vector<std::uint32_t>> built(std::size_t{deepest} + 1);
     for (std::uint32_t n : structure.node_indices()) built[depth_of_[n]].push_back(n);
+
+    // The tokens by node; a node's tokens in the order of their entries'
+    // addresses in the map, the order in which updates have always reported
+    // them. Tokens of nodes that are not live are never reported.
+    std::vector<std::pair<std::uint32_t, const std::string*>> named;
+    named.reserve(target_nodes.size());
+    for (const auto& [token, node] : target_nodes) {
+        if (node < bound && depth_of_[node] != NONE) named.emplace_back(node, &token);
+    }
+    std::sort(named.begin(), named.end());
+    token_begin_.assign(std::size_t{bound} + 1, 0);
+    token_names_.clear();
+    token_names_.reserve(named.size());
+    for (const auto& [node, token] : named) {
+        ++token_begin_[std::size_t{node} + 1];
+        token_names_.push_back(*token);
+    }
+    for (std::size_t n = 0; n < bound; ++n) token_begin_[n + 1] += token_begin_[n];
+
     layers = std::move(built);
 }
 
 template <class S>
 std::unordered_map<std::string, Vector> ReactiveCircuit<S>::update() {
+    using reactive_detail::evaluation_work;
     std::unordered_map<std::string, Vector> results;
-    std::unordered_set<std::uint32_t> snapshot = std::move(dirty);
-    dirty.clear();  // a moved-from set is valid but unspecified
+    // The snapshot takes over the dirty set and `dirty` the snapshot's
+    // emptied one: no set is built, none freed. (A stopped update may have
+    // left the snapshot full.)
+    snapshot_.clear();
+    snapshot_.swap(dirty);
     if (!layers) build_layers();
-    if (snapshot.empty()) return results;
+    if (snapshot_.empty()) return results;
 
     // The snapshot in layer order: by depth, then by node index, as the
     // layers list their nodes. Nodes outside the layers are skipped.
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> order;  // (depth, node)
-    order.reserve(snapshot.size());
-    for (std::uint32_t n : snapshot) {
+    order_.clear();
+    for (std::uint32_t n : snapshot_) {
         if (n < depth_of_.size() && depth_of_[n] != StableGraph<AlgebraicCircuit, Vector>::END) {
-            order.emplace_back(depth_of_[n], n);
+            order_.emplace_back(depth_of_[n], n);
         }
     }
-    std::sort(order.begin(), order.end());
+    snapshot_.clear();
+    std::sort(order_.begin(), order_.end());
 
-    // Which tokens each node reports, looked up by node.
-    std::vector<std::pair<std::uint32_t, const std::string*>> tokens;
-    tokens.reserve(target_nodes.size());
-    for (const auto& [token, node] : target_nodes) tokens.emplace_back(node, &token);
-    std::sort(tokens.begin(), tokens.end());
-
-    std::vector<Vector> values(order.size());
-    for (std::size_t begin = 0; begin < order.size();) {
+    values_.resize(order_.size());
+    for (std::size_t begin = 0; begin < order_.size();) {
         std::size_t end = begin;
         std::size_t work = 0;
-        while (end < order.size() && order[end].first == order[begin].first) {
-            work += reactive_detail::evaluation_work(structure.node(order[end].second));
+        while (end < order_.size() && order_[end].first == order_[begin].first) {
+            work += evaluation_work(structure.unchecked_node(order_[end].second));
             ++end;
         }
 
-        // Evaluate the layer: only reads the circuit, writes only `values`.
+        // Evaluate the layer: only reads the circuit, writes only `values_`.
         auto evaluate_range = [&](std::size_t from, std::size_t to) {
             for (std::size_t i = from; i < to; ++i) {
-                values[i] = structure.unchecked_node(order[i].second).evaluate(*this);
+                values_[i] = structure.unchecked_node(order_[i].second).evaluate(*this);
             }
         };
         if (end - begin == 1 || work < reactive_detail::PARALLEL_WORK_THRESHOLD) {
             evaluate_range(begin, end);
         } else {
-            // A few chunks per worker balance nodes of uneven size.
-            const std::size_t grain = std::max<std::size_t>(1, (end - begin) / (4 * worker_pool::concurrency()));
             auto chunk = [&](std::size_t from, std::size_t to) { evaluate_range(begin + from, begin + to); };
-            worker_pool::parallel_chunks(end - begin, grain, chunk);
+            worker_pool::parallel_chunks(end - begin, reactive_detail::layer_grain(end - begin), chunk);
         }
 
         // Then write, one node at a time in layer order.
         for (std::size_t i = begin; i < end; ++i) {
-            const std::uint32_t n = order[i].second;
-            const Vector& value = values[i];
-            auto named = std::equal_range(tokens.begin(), tokens.end(), std::pair<std::uint32_t, const std::string*>{n, nullptr},
-                                          [](const auto& a, const auto& b) { return a.first < b.first; });
-            for (auto at = named.first; at != named.second; ++at) results.insert_or_assign(*at->second, S::decode(value));
+            const std::uint32_t n = order_[i].second;
+            const Vector& value = values_[i];
+            for (std::uint32_t t = token_begin_[n]; t < token_begin_[n + 1]; ++t) {
+                results.insert_or_assign(token_names_[t], S::decode(value));
+            }
             for (std::uint32_t e : structure.incoming(n)) {
                 Vector* memory = structure.find_edge(e);
                 if (!memory) stop(std::string(messages::edge_missing()));
@@ -284,6 +331,9 @@ std::unordered_map<std::string, Vector> ReactiveCircuit<S>::update() {
         }
         begin = end;
     }
+    // The values live on in the memories and results; wide ones would
+    // otherwise keep their storage until the next update.
+    values_.clear();
     return results;
 }
 

@@ -80,15 +80,18 @@ inline void require_equal_length(std::size_t column, std::size_t product) {
 }
 
 // An accumulator that starts at `start` in every slot and folds each term in
-// with `Fold`, slot by slot.
+// with `Fold`, slot by slot. It keeps a pointer to its own storage, so it is
+// neither copied nor moved; `finish` hands the storage out and ends it.
 template <double Start, class Fold>
 class FoldSum {
 public:
-    explicit FoldSum(std::size_t n) : acc_(n, Start) {}
+    explicit FoldSum(std::size_t n) : acc_(n, Start), data_(acc_.mutable_data()) {}
+    FoldSum(const FoldSum&) = delete;
+    FoldSum& operator=(const FoldSum&) = delete;
 
     void add(std::span<const double> term) {
         require_equal_length(term.size(), acc_.size());
-        double* __restrict a = acc_.mutable_data();
+        double* __restrict a = data_;
         const double* __restrict t = term.data();
         for (std::size_t i = 0, n = term.size(); i < n; ++i) a[i] = Fold{}(a[i], t[i]);
     }
@@ -97,6 +100,7 @@ public:
 
 private:
     Vector acc_;
+    double* data_;  // acc_'s elements, written by every add
 };
 
 struct MaxFold {
@@ -175,34 +179,46 @@ struct LogProb : semiring_detail::LogSpace {
     // terms scaled by exp(-m), so no term leaves log space. The result is
     // m + ln s; a sum of -inf terms only is -inf. A NaN term is skipped while
     // every earlier term is -inf and turns the slot NaN after a finite one.
+    // Where an exponent is exactly 0 (the maximum kept, or the term the new
+    // maximum) the factor is exp(0) = 1 without calling exp, so each term
+    // costs one exp: the same results, bit for bit. Like FoldSum it points
+    // into its own storage and is neither copied nor moved.
     class Sum {
     public:
-        explicit Sum(std::size_t n) : max_(n, semiring_detail::NEG_INF), scaled_(n, 0.0) {}
+        explicit Sum(std::size_t n)
+            : max_(n, semiring_detail::NEG_INF), scaled_(n, 0.0), m_(max_.mutable_data()), s_(scaled_.mutable_data()) {}
+        Sum(const Sum&) = delete;
+        Sum& operator=(const Sum&) = delete;
 
         void add(std::span<const double> term) {
+            constexpr double neg_inf = semiring_detail::NEG_INF;
+            constexpr double inf = std::numeric_limits<double>::infinity();
             semiring_detail::require_equal_length(term.size(), max_.size());
-            double* __restrict m = max_.mutable_data();
-            double* __restrict s = scaled_.mutable_data();
+            double* __restrict m = m_;
+            double* __restrict s = s_;
             const double* __restrict t = term.data();
             for (std::size_t i = 0, n = term.size(); i < n; ++i) {
-                const double next = semiring_detail::max_nan_ignored(m[i], t[i]);
-                const double scale = m[i] == semiring_detail::NEG_INF ? 0.0 : std::exp(m[i] - next);
+                const double last = m[i];
+                const double next = semiring_detail::max_nan_ignored(last, t[i]);
+                // exp(last - next) is exactly 1 when the finite maximum stays.
+                const double scale = last == neg_inf ? 0.0 : (last == next && last != inf ? 1.0 : std::exp(last - next));
                 s[i] *= scale;
                 m[i] = next;
-                if (next != semiring_detail::NEG_INF && next == next) s[i] += std::exp(t[i] - next);
+                if (next != neg_inf && next == next) s[i] += t[i] == next && next != inf ? 1.0 : std::exp(t[i] - next);
             }
         }
 
         Vector finish() {
-            double* __restrict m = max_.mutable_data();
-            const double* __restrict s = scaled_.data();
-            for (std::size_t i = 0, n = max_.size(); i < n; ++i) m[i] += std::log(s[i]);
+            const double* __restrict s = s_;
+            for (std::size_t i = 0, n = max_.size(); i < n; ++i) m_[i] += std::log(s[i]);
             return std::move(max_);
         }
 
     private:
         Vector max_;
         Vector scaled_;
+        double* m_;  // max_'s elements
+        double* s_;  // scaled_'s elements
     };
 };
 

@@ -5,7 +5,9 @@
 #include <cmath>
 #include <limits>
 #include <random>
+#include <set>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "base/messages.h"
@@ -179,7 +181,9 @@ TEST(LiftLeaf, StopsWhenAConsumerReadsTheNodeInNoTerm) {
 
 // Random sums of products moved about at random, in each semiring: after every
 // move an update must leave each target at the value of the same sums of
-// products evaluated flat, and so must every leaf change that follows.
+// products evaluated flat, and so must every leaf change that follows. Every
+// update reports exactly the tokens whose nodes were dirty, through moves,
+// adaptations and roots added under new tokens (which take freed slots).
 template <class S>
 class LeafMovesIn : public ::testing::Test {};
 
@@ -195,19 +199,23 @@ TYPED_TEST(LeafMovesIn, KeepTargetValuesThroughRandomMovesAndChanges) {
         if (S::tag == SemiringTag::Boolean && below(3) == 0) return 0.0;
         return std::uniform_real_distribution<double>(0.05, 0.95)(random);
     };
+    auto random_rows = [&] {
+        Rows rows;
+        for (std::uint32_t r = 0, n = 1 + below(5); r < n; ++r) {
+            std::vector<std::uint32_t> row;
+            for (std::uint32_t i = 0; i < leaf_count; ++i) {
+                if (below(3) == 0) row.push_back(i);
+            }
+            rows.push_back(row);
+        }
+        return rows;
+    };
 
     for (int trial = 0; trial < 60; ++trial) {
         std::map<std::string, Rows> roots;
         for (const char* token : {"/t", "/u"}) {
             if (token[1] == 'u' && below(2) == 0) continue;
-            Rows& rows = roots[token];
-            for (std::uint32_t r = 0, n = 1 + below(5); r < n; ++r) {
-                std::vector<std::uint32_t> row;
-                for (std::uint32_t i = 0; i < leaf_count; ++i) {
-                    if (below(3) == 0) row.push_back(i);
-                }
-                rows.push_back(row);
-            }
+            roots[token] = random_rows();
         }
         std::vector<double> probabilities;
         for (std::uint32_t i = 0; i < leaf_count; ++i) probabilities.push_back(probability());
@@ -218,18 +226,37 @@ TYPED_TEST(LeafMovesIn, KeepTargetValuesThroughRandomMovesAndChanges) {
         std::string history;
         for (int step = 0; step < 30; ++step) {
             const std::uint32_t leaf = below(leaf_count);
-            const std::uint32_t what = below(3);
+            const std::uint32_t what = below(step % 10 == 9 ? 5 : 3);
             if (what == 0) {
                 const Vector value = leaf_input<S>(probability(), circuit.value_size);
                 leaf::update<S>(circuit, leaf, value, step + 1.0);
                 leaf::update<S>(flat, leaf, value, step + 1.0);
                 history += " set" + std::to_string(leaf);
-            } else {
+            } else if (what <= 2) {
                 (what == 1 ? circuit.drop_leaf(leaf) : circuit.lift_leaf(leaf));
                 history += (what == 1 ? " drop" : " lift") + std::to_string(leaf);
                 ASSERT_TRUE(well_formed(circuit)) << history;
+            } else if (what == 3) {
+                const std::string token = "/n" + std::to_string(step);
+                const Rows rows = random_rows();
+                circuit.add_sum_product(rows, token);
+                flat.add_sum_product(rows, token);
+                history += " add" + token;
+            } else {
+                ::testing::internal::CaptureStdout();
+                circuit.adapt({1.0 + below(3), 4.0});
+                ::testing::internal::GetCapturedStdout();
+                history += " adapt";
+                ASSERT_TRUE(well_formed(circuit)) << history;
+            }
+            std::set<std::string> dirty_tokens;
+            for (const auto& [token, node] : circuit.target_nodes) {
+                if (circuit.dirty.contains(node)) dirty_tokens.insert(token);
             }
             const auto reported = circuit.update();
+            std::set<std::string> reported_tokens;
+            for (const auto& entry : reported) reported_tokens.insert(entry.first);
+            EXPECT_EQ(reported_tokens, dirty_tokens) << history;
             const auto values = target_values(circuit);
             ASSERT_TRUE(close_values(values, target_values(flat))) << history << "\n" << shape(circuit);
             for (const auto& [token, value] : reported) {
