@@ -45,6 +45,7 @@
 #include "channels/timed_writer.h"
 #include "circuit/leaf.h"
 #include "circuit/reactive_circuit.h"
+#include "circuit/semiring.h"
 
 namespace tallo {
 
@@ -231,4 +232,11 @@ private:
     }
 };
 
+}  // namespace tallo
+
+// Compiled once per semiring, in channels/instantiations.cpp.
+#define TALLO_MANAGER_TEMPLATES(S, extern_) extern_ template class Manager<S>;
+
+namespace tallo {
+TALLO_FOR_EACH_SEMIRING(TALLO_MANAGER_TEMPLATES, extern)
 }  // namespace tallo

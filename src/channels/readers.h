@@ -33,6 +33,7 @@
 #include "channels/join_handle.h"
 #include "circuit/leaf.h"
 #include "circuit/reactive_circuit.h"
+#include "circuit/semiring.h"
 
 namespace tallo {
 
@@ -128,4 +129,15 @@ JoinHandle start_categorical_reader(IpcReceiver receiver, std::vector<std::size_
     });
 }
 
+}  // namespace tallo
+
+// Compiled once per semiring, in channels/instantiations.cpp.
+#define TALLO_READER_TEMPLATES(S, extern_)                                                                       \
+    extern_ template JoinHandle start_single_reader<S>(IpcReceiver, SharedCircuit<S>, std::uint32_t, bool);     \
+    extern_ template JoinHandle start_dual_reader<S>(IpcReceiver, SharedCircuit<S>, std::size_t, std::size_t); \
+    extern_ template JoinHandle start_categorical_reader<S>(IpcReceiver, std::vector<std::size_t>,             \
+                                                            SharedCircuit<S>, std::size_t);
+
+namespace tallo {
+TALLO_FOR_EACH_SEMIRING(TALLO_READER_TEMPLATES, extern)
 }  // namespace tallo

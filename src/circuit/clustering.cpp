@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdio>
+
+#include <fmt/format.h>
+#include <fmt/ranges.h>
 
 namespace tallo::clustering {
 
@@ -36,6 +40,11 @@ std::vector<double> equal_width_boundaries(double bin_size, std::uint32_t number
     boundaries.reserve(number_bins);
     for (std::uint64_t k = 1; k <= number_bins; ++k) boundaries.push_back(static_cast<double>(k) * bin_size);
     return boundaries;
+}
+
+void print_levels(std::span<const std::uint32_t> levels) {
+    fmt::print("[{}]\n", fmt::join(levels, ", "));
+    std::fflush(stdout);
 }
 
 }  // namespace tallo::clustering

@@ -26,4 +26,9 @@ std::vector<std::uint32_t> partitioning(std::span<const double> values, std::spa
 // bin_size, 2 bin_size, ..., number_bins bin_size. Empty for no bins.
 std::vector<double> equal_width_boundaries(double bin_size, std::uint32_t number_bins);
 
+// Prints the levels as one line "[l0, l1, ...]" to standard output and
+// flushes it at once, so the line keeps its place among whatever the host
+// prints. The one exception to the purity above.
+void print_levels(std::span<const std::uint32_t> levels);
+
 }  // namespace tallo::clustering

@@ -365,3 +365,15 @@ ReactiveCircuit<S> ReactiveCircuit<S>::from_sum_product(std::uint32_t value_size
 // The definitions of the leaf moves and adaptation, so that every user of the
 // circuit has them.
 #include "circuit/restructure.h"
+
+// Every semiring's circuit is compiled once, in circuit/instantiations.cpp;
+// every other file only declares these instantiations.
+#define TALLO_CIRCUIT_TEMPLATES(S, extern_)                                                 \
+    extern_ template class ReactiveCircuit<S>;                                              \
+    extern_ template Vector AlgebraicCircuit::evaluate<S>(const ReactiveCircuit<S>&) const; \
+    extern_ template struct Category<S>;                                                    \
+    extern_ template void leaf::update<S>(ReactiveCircuit<S>&, std::uint32_t, Vector, double);
+
+namespace tallo {
+TALLO_FOR_EACH_SEMIRING(TALLO_CIRCUIT_TEMPLATES, extern)
+}  // namespace tallo

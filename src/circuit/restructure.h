@@ -31,14 +31,10 @@
 // circuit's mutex, which the stop poisons.
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
-
-#include <fmt/format.h>
-#include <fmt/ranges.h>
 
 #include "base/messages.h"
 #include "base/panic.h"
@@ -215,9 +211,7 @@ void ReactiveCircuit<S>::adapt(const std::vector<double>& boundaries) {
     for (const Leaf& leaf : leafs) frequencies.push_back(leaf.frequency);
     std::vector<std::uint32_t> levels = clustering::partitioning(frequencies, boundaries);
 
-    // At once, so the line keeps its place among whatever the host prints.
-    fmt::print("[{}]\n", fmt::join(levels, ", "));
-    std::fflush(stdout);
+    clustering::print_levels(levels);
 
     // A leaf without a stored level (every leaf at the first adaptation, and
     // leaves added since the last one) sits where `add_sum_product` put it,

@@ -329,26 +329,78 @@ concept Semiring = requires(std::size_t n, std::span<double> product, std::span<
     };
 };
 
-static_assert(Semiring<LogProb> && Semiring<MaxProduct> && Semiring<Fuzzy> && Semiring<Boolean> &&
-              Semiring<ProbGradient>);
+// A list of semiring types. `Into<T<S>...>` and `Into<S...>` spell a list
+// derived from it (a variant of handles, a test's type list); `at<I>` is the
+// type at position I.
+template <class... S>
+struct SemiringList {
+private:
+    template <std::size_t I, class First, class... Rest>
+    struct Nth : Nth<I - 1, Rest...> {};
+    template <class First, class... Rest>
+    struct Nth<0, First, Rest...> {
+        using type = First;
+    };
+
+public:
+    static constexpr std::size_t size = sizeof...(S);
+
+    template <template <class...> class Into, template <class> class T>
+    using map = Into<T<S>...>;
+
+    template <template <class...> class Into>
+    using apply = Into<S...>;
+
+    template <std::size_t I>
+    using at = typename Nth<I, S...>::type;
+
+    // Every type a Semiring, and each at the position of its tag.
+    static constexpr bool well_formed() {
+        std::uint32_t position = 0;
+        return ((Semiring<S> && static_cast<std::uint32_t>(S::tag) == position++) && ...);
+    }
+};
+
+// The semirings, in tag order: the one list that every other list of them
+// derives from (the tag switch below, the model and circuit variants, the
+// typed tests and the explicit instantiations).
+using SemiringTypes = SemiringList<LogProb, MaxProduct, Fuzzy, Boolean, ProbGradient>;
+static_assert(SemiringTypes::well_formed());
+
+// Explicit instantiation takes its types one by one, not as a pack: this names
+// each position of SemiringTypes, as M(type, ...) for every M(S, extra...).
+#define TALLO_FOR_EACH_SEMIRING(M, ...)                      \
+    M(::tallo::SemiringTypes::at<0>, __VA_ARGS__)            \
+    M(::tallo::SemiringTypes::at<1>, __VA_ARGS__)            \
+    M(::tallo::SemiringTypes::at<2>, __VA_ARGS__)            \
+    M(::tallo::SemiringTypes::at<3>, __VA_ARGS__)            \
+    M(::tallo::SemiringTypes::at<4>, __VA_ARGS__)
+static_assert(SemiringTypes::size == 5, "TALLO_FOR_EACH_SEMIRING names every position of SemiringTypes");
 
 // The change test on stored values: unchanged exactly when both have the same
 // length and every slot differs by at most CHANGE_EPSILON. A NaN difference,
 // including that of two equal infinities, is a change.
 bool is_unchanged(const Vector& stored, const Vector& fresh);
 
+namespace semiring_detail {
+
+template <class F, class First, class... Rest>
+decltype(auto) dispatch_in(SemiringList<First, Rest...>, SemiringTag tag, F&& f) {
+    if (tag == First::tag) return std::forward<F>(f).template operator()<First>();
+    if constexpr (sizeof...(Rest) == 0) {
+        stop(messages::unknown_semiring_tag(static_cast<std::uint32_t>(tag)));
+    } else {
+        return dispatch_in(SemiringList<Rest...>{}, tag, std::forward<F>(f));
+    }
+}
+
+}  // namespace semiring_detail
+
 // The one switch from a tag to its semiring: calls f.template operator()<S>()
 // with the tag's semiring S and returns what it returns. An unknown tag stops.
 template <class F>
 decltype(auto) dispatch(SemiringTag tag, F&& f) {
-    switch (tag) {
-        case SemiringTag::LogProb: return std::forward<F>(f).template operator()<LogProb>();
-        case SemiringTag::MaxProduct: return std::forward<F>(f).template operator()<MaxProduct>();
-        case SemiringTag::Fuzzy: return std::forward<F>(f).template operator()<Fuzzy>();
-        case SemiringTag::Boolean: return std::forward<F>(f).template operator()<Boolean>();
-        case SemiringTag::ProbGradient: return std::forward<F>(f).template operator()<ProbGradient>();
-    }
-    stop(messages::unknown_semiring_tag(static_cast<std::uint32_t>(tag)));
+    return semiring_detail::dispatch_in(SemiringTypes{}, tag, std::forward<F>(f));
 }
 
 }  // namespace tallo

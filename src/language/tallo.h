@@ -340,3 +340,10 @@ Result<TypedWriter> Tallo<S>::make_writer_for(std::string_view source_name) {
 }
 
 }  // namespace tallo
+
+// Compiled once per semiring, in language/instantiations.cpp.
+#define TALLO_MODEL_TEMPLATES(S, extern_) extern_ template class Tallo<S>;
+
+namespace tallo {
+TALLO_FOR_EACH_SEMIRING(TALLO_MODEL_TEMPLATES, extern)
+}  // namespace tallo

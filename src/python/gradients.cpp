@@ -6,6 +6,8 @@
 
 #include "base/messages.h"
 #include "base/panic.h"
+#include "circuit/leaf.h"
+#include "circuit/reactive_circuit.h"
 
 namespace tallo::gradients {
 
@@ -56,6 +58,15 @@ Unpacked unpack_gradients(const std::unordered_map<std::string, Vector>& result,
         unpacked.insert_or_assign(token, TargetGradients{value[0], std::move(derivatives)});
     }
     return unpacked;
+}
+
+Unpacked gradient_update(ReactiveCircuit<ProbGradient>& circuit) {
+    return unpack_gradients(circuit.update(), circuit.leafs);
+}
+
+Unpacked full_gradient_update(ReactiveCircuit<ProbGradient>& circuit) {
+    circuit.invalidate();
+    return gradient_update(circuit);
 }
 
 void fit(ReactiveCircuit<ProbGradient>& circuit, const Derivatives& gradients, double lr, double loss,

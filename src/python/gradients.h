@@ -29,11 +29,19 @@
 #include <vector>
 
 #include "base/vector.h"
-#include "circuit/leaf.h"
-#include "circuit/reactive_circuit.h"
 #include "circuit/semiring.h"
 #include "language/asp_program.h"
 #include "language/statements.h"
+
+namespace tallo {
+
+// Declared only: the result types above are all that most users of this
+// header need, and they should not have to compile the circuit for them.
+template <class S>
+class ReactiveCircuit;
+struct Leaf;
+
+}  // namespace tallo
 
 namespace tallo::gradients {
 
@@ -52,15 +60,10 @@ using Unpacked = std::unordered_map<std::string, TargetGradients>;
 Unpacked unpack_gradients(const std::unordered_map<std::string, Vector>& result, const std::vector<Leaf>& leafs);
 
 // An update of the dirty nodes, with the recomputed targets unpacked.
-inline Unpacked gradient_update(ReactiveCircuit<ProbGradient>& circuit) {
-    return unpack_gradients(circuit.update(), circuit.leafs);
-}
+Unpacked gradient_update(ReactiveCircuit<ProbGradient>& circuit);
 
 // An update of every node, with every well-formed target unpacked.
-inline Unpacked full_gradient_update(ReactiveCircuit<ProbGradient>& circuit) {
-    circuit.invalidate();
-    return gradient_update(circuit);
-}
+Unpacked full_gradient_update(ReactiveCircuit<ProbGradient>& circuit);
 
 // One gradient-descent step on the probabilities of the leaves that have a
 // derivative in `gradients` and, unless `atoms` is absent, whose name is in

@@ -28,7 +28,15 @@
 #include <vector>
 
 #include "base/result.h"
-#include "circuit/reactive_circuit.h"
+
+namespace tallo {
+
+// Declared only: `combined_dot_text` needs the circuit where it is used, and
+// the process runner below needs nothing of it.
+template <class S>
+class ReactiveCircuit;
+
+}  // namespace tallo
 
 namespace tallo::graphviz {
 

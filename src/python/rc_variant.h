@@ -95,9 +95,7 @@ private:
     }
 
     SemiringTag tag_;
-    std::variant<SharedCircuit<LogProb>, SharedCircuit<MaxProduct>, SharedCircuit<Fuzzy>, SharedCircuit<Boolean>,
-                 SharedCircuit<ProbGradient>>
-        handle_;
+    SemiringTypes::map<std::variant, SharedCircuit> handle_;
 };
 
 }  // namespace tallo::python

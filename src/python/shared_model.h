@@ -53,7 +53,7 @@ public:
 
 private:
     SemiringTag tag_;
-    std::variant<Tallo<LogProb>, Tallo<MaxProduct>, Tallo<Fuzzy>, Tallo<Boolean>, Tallo<ProbGradient>> model_;
+    SemiringTypes::map<std::variant, Tallo> model_;
 };
 
 // A writer for one source, with the number of slots a boolean write fills:

@@ -42,7 +42,7 @@ struct Fixture {
 
 template <class S>
 class ManagerInEverySemiring : public ::testing::Test {};
-using Semirings = ::testing::Types<LogProb, MaxProduct, Fuzzy, Boolean, ProbGradient>;
+using Semirings = SemiringTypes::apply<::testing::Types>;
 TYPED_TEST_SUITE(ManagerInEverySemiring, Semirings);
 
 TYPED_TEST(ManagerInEverySemiring, WritesReachTheLeavesOfEachKindOfReader) {

@@ -235,7 +235,7 @@ TEST(AlgebraicCircuit, SubCircuitRefusesATermOverAMissingColumn) {
 
 template <class S>
 class EvaluateIn : public ::testing::Test {};
-using Semirings = ::testing::Types<LogProb, MaxProduct, Fuzzy, Boolean, ProbGradient>;
+using Semirings = SemiringTypes::apply<::testing::Types>;
 TYPED_TEST_SUITE(EvaluateIn, Semirings);
 
 TYPED_TEST(EvaluateIn, NoTermsIsZeroAndReadsNothing) {

@@ -39,7 +39,7 @@ ReactiveCircuit<S> circuit_with_leaves(std::uint32_t count, std::vector<std::uin
 template <class S>
 class LeafUpdate : public ::testing::Test {};
 
-using AllSemirings = ::testing::Types<LogProb, MaxProduct, Fuzzy, Boolean, ProbGradient>;
+using AllSemirings = SemiringTypes::apply<::testing::Types>;
 TYPED_TEST_SUITE(LeafUpdate, AllSemirings);
 
 TYPED_TEST(LeafUpdate, AcceptsOnlyChangesAndMarksTheDependencies) {

@@ -62,7 +62,7 @@ std::set<std::string> tokens_of(const std::unordered_map<std::string, Vector>& r
 
 template <class S>
 class ReactiveCircuitIn : public ::testing::Test {};
-using Semirings = ::testing::Types<LogProb, MaxProduct, Fuzzy, Boolean, ProbGradient>;
+using Semirings = SemiringTypes::apply<::testing::Types>;
 TYPED_TEST_SUITE(ReactiveCircuitIn, Semirings);
 
 // The decoded value of the term l0 * l1 with l0 = 0.5 and l1 = 0.4, and of a

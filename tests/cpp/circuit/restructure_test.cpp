@@ -187,7 +187,7 @@ TEST(LiftLeaf, StopsWhenAConsumerReadsTheNodeInNoTerm) {
 template <class S>
 class LeafMovesIn : public ::testing::Test {};
 
-using Semirings = ::testing::Types<LogProb, MaxProduct, Fuzzy, Boolean, ProbGradient>;
+using Semirings = SemiringTypes::apply<::testing::Types>;
 TYPED_TEST_SUITE(LeafMovesIn, Semirings);
 
 TYPED_TEST(LeafMovesIn, KeepTargetValuesThroughRandomMovesAndChanges) {

@@ -125,7 +125,7 @@ TEST(TalloCompile, VerboseOutputShowsModelSetupProgramModelsAndCount) {
 // Each semiring reads the same eleven products its own way.
 template <class S>
 class TalloSemirings : public ::testing::Test {};
-using AllSemirings = ::testing::Types<LogProb, MaxProduct, Fuzzy, Boolean, ProbGradient>;
+using AllSemirings = SemiringTypes::apply<::testing::Types>;
 TYPED_TEST_SUITE(TalloSemirings, AllSemirings);
 
 TYPED_TEST(TalloSemirings, ExampleModelFollowsItsSignals) {
