@@ -19,6 +19,8 @@
 // - `recv_until` does the same, but reports `Timeout` once the monotonic clock
 //   has passed the deadline while the queue is still empty and a sender still
 //   live.
+// - `recv_taken` hands out only what an earlier receive already took from the
+//   queue: a consumer can drain a batch without touching the mutex.
 // - Releasing the receiver discards every queued message; later sends fail.
 // - Order: messages from one sender arrive in the order sent; of two sends
 //   from different threads, the message of a send that began after the other
@@ -185,6 +187,14 @@ public:
     // As recv, but gives up with Timeout when the monotonic clock passes
     // `deadline` while the queue is empty and a sender is live.
     Received<T> recv_until(Clock::time_point deadline) { return take(&deadline); }
+
+    // The next message of the batch that an earlier receive took from the
+    // queue, or nothing when that batch is used up. Never blocks and never
+    // takes the channel's mutex; the order is the same as recv's.
+    std::optional<T> recv_taken() {
+        if (next_ < buffer_.size()) return std::move(buffer_[next_++]);
+        return std::nullopt;
+    }
 
     // Discards every queued message; later sends fail.
     void release() noexcept {
