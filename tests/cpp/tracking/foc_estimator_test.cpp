@@ -10,7 +10,6 @@
 
 #include "base/panic.h"
 #include "tracking/kalman_filter.h"
-#include "tracking/kalman_filter_steps.h"
 #include "tracking/messages.h"
 #include "tracking/reference_estimator.h"
 
