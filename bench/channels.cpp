@@ -18,12 +18,14 @@
 #include <thread>
 #include <vector>
 
+#include <benchmark/benchmark.h>
 #include <fmt/format.h>
 
 #include "channels/ipc.h"
 #include "channels/manager.h"
 #include "circuit/reactive_circuit.h"
 #include "circuit/semiring.h"
+#include "tracking/foc_estimator.h"
 
 namespace {
 
@@ -220,6 +222,36 @@ double bare_leaf_update_rate(long updates) {
     return static_cast<double>(updates) / seconds;
 }
 
+// One writer sending `messages` changes at full speed, without waiting, into
+// one reader and leaf; the last one is a marker. Returns the time the writer
+// took to send them all and the time until the marker was in the leaf.
+std::pair<double, double> sustained_seconds(long messages) {
+    Model model(1);
+    IpcWriter writer(model.manager.get_or_create_sender("/leaf0"));
+    double timestamp = 1.0;
+    const auto start = Clock::now();
+    for (long i = 0; i + 1 < messages; ++i) writer.write(Vector{i % 2 == 0 ? 0.25 : 0.75}, timestamp += 1e-3);
+    writer.write(Vector{0.4}, timestamp += 1e-3);
+    const double sent = std::chrono::duration<double>(Clock::now() - start).count();
+    poll_until([&] { return std::abs(model.leaf(0) - 0.4) < 1e-9; }, kBurstPollGap);
+    const double landed = std::chrono::duration<double>(Clock::now() - start).count();
+    return {sent, landed};
+}
+
+// The change-frequency estimator alone: one step per change, rising
+// timestamps, on this thread.
+double estimator_rate(long steps) {
+    FoCEstimator estimator(0.0);
+    double timestamp = 1.0;
+    const auto start = Clock::now();
+    for (long i = 0; i < steps; ++i) {
+        double frequency = estimator.update(timestamp += 1e-3);
+        benchmark::DoNotOptimize(frequency);
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    return static_cast<double>(steps) / seconds;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -229,8 +261,10 @@ int main(int argc, char** argv) {
 
     const auto [floor, latency] = floor_and_latency_us(samples);
     const double channel = channel_throughput(messages, burst);
+    const double estimator = estimator_rate(messages);
     const double bare = bare_leaf_update_rate(messages);
     const double one = leaf_throughput(1, messages, burst);
+    const auto [sent, landed] = sustained_seconds(messages);
     const double eight = leaf_throughput(8, messages / 4, burst);
 
     fmt::print("{:<58} {:>14}\n", "measure", "figure");
@@ -238,10 +272,14 @@ int main(int argc, char** argv) {
     fmt::print("{:<58} {:>11.1f} us\n", "send -> leaf latency, median", latency);
     fmt::print("{:<58} {:>12.2f}x\n", "  latency / floor (goal <= 2)", latency / floor);
     fmt::print("{:<58} {:>11.2f} M/s\n", fmt::format("channel alone, bursts of {}", burst), channel / 1e6);
-    fmt::print("{:<58} {:>11.2f} M/s\n", fmt::format("1 writer -> 1 reader -> 1 leaf, bursts of {} (goal >= 1)", burst),
+    fmt::print("{:<58} {:>11.2f} M/s\n", fmt::format("1 writer -> 1 reader -> 1 leaf, bursts of {} (goal >= 5)", burst),
                one / 1e6);
+    fmt::print("{:<58} {:>11.2f} M/s\n", "estimator step (FoCEstimator::update)", estimator / 1e6);
     fmt::print("{:<58} {:>11.2f} M/s\n", "bare leaf::update with a changed value (the ceiling)", bare / 1e6);
     fmt::print("{:<58} {:>12.2f}x\n", "  1 reader / bare leaf::update", one / bare);
+    fmt::print("{:<58} {:>11.2f} M/s\n", "full-speed writer, no waiting: send rate", messages / sent / 1e6);
+    fmt::print("{:<58} {:>11.2f} M/s\n", "  reader: every message in the leaf", messages / landed / 1e6);
+    fmt::print("{:<58} {:>12.2f}x\n", "  all in the leaf / sent (goal <= 2)", landed / sent);
     fmt::print("{:<58} {:>11.2f} M/s\n", "8 writers -> 8 channels -> 1 circuit, total", eight / 1e6);
     fmt::print("{:<58} {:>12.2f}x\n", "  8 channels / 1 channel", eight / one);
     return 0;

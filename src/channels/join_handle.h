@@ -13,7 +13,8 @@
 // - Everything `body` holds is destroyed on the thread before it ends, so a
 //   joined thread has released all of it.
 // - `join()` waits for the thread and tells whether `body` returned normally.
-//   Destroying a handle that was not joined detaches the thread.
+//   Destroying a handle that was not joined detaches the thread, as does
+//   `detach()`.
 // - Move-only; a moved-from handle holds no thread.
 #include <atomic>
 #include <memory>
@@ -66,6 +67,12 @@ public:
         return !stopped_->load(std::memory_order_acquire);
     }
 
+    // Lets the thread run on its own: the system takes back all it holds as
+    // soon as it ends. The handle holds no thread afterwards.
+    void detach() noexcept {
+        if (thread_.joinable()) thread_.detach();
+    }
+
 private:
     template <class F>
     static void run_guarded(const std::string& role, F body, std::atomic<bool>& stopped) noexcept {
@@ -84,10 +91,6 @@ private:
             stopped.store(true, std::memory_order_release);
             report_stop(role, messages::unknown_exception());
         }
-    }
-
-    void detach() noexcept {
-        if (thread_.joinable()) thread_.detach();
     }
 
     std::thread thread_;

@@ -14,12 +14,14 @@
 //   receiver is released at once, so whatever is sent through it is lost, also
 //   after a later read of that name.
 // - The manager keeps no receiver: each receiver lives only in its reader
-//   thread. Readers are never joined; their records only grow.
+//   thread. Readers are never joined: each is detached as it starts, so an
+//   ended reader holds no thread. Their records only grow.
 // - Every operation that reads the circuit takes its lock once and releases it
 //   before returning; a poisoned circuit stops it with the poisoned-mutex text.
 // - Teardown: the timed writers are stopped and joined in the order made; then
 //   the fields are released in declaration order: the circuit holder, the
-//   reader records (detaching the threads), the timed writers, the senders.
+//   reader records (the threads were detached at their start), the timed
+//   writers, the senders.
 //   Releasing the senders ends every reader whose channel has no other live
 //   sender, after it has drained its queue; readers whose channels still have
 //   senders held by writers keep running, and keep the circuit alive.
@@ -188,7 +190,11 @@ private:
         return std::move(receiver);
     }
 
+    // Nothing joins a reader, so its thread is detached at once: a reader that
+    // ends (its channel replaced by a later read of the name) gives its thread
+    // back then, not at the manager's teardown.
     static IpcReader record(const std::string& channel, JoinHandle handle) {
+        handle.detach();
         return IpcReader{channel, std::make_shared<JoinHandle>(std::move(handle))};
     }
 

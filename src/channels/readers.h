@@ -4,11 +4,13 @@
 // into leaves of a shared reactive circuit.
 //
 // Guarantees:
-// - Messages are applied in arrival order, each under one lock of the circuit
-//   taken for that message alone, so an update sees all of a message's leaf
-//   changes or none. Complements are computed before the lock is taken, and a
-//   categorical reader copies its blocks before it too: the lock covers only
-//   the leaf writes.
+// - Messages are applied whole and in arrival order, so an update sees all of
+//   a message's leaf changes or none. A reader that finds several messages
+//   already received applies a run of at most `kMaxRun` of them under one lock
+//   of the circuit (each still one change per leaf for the estimator), so an
+//   update waits for at most that many. Complements are computed before the
+//   lock is taken, and a categorical reader copies its blocks before it too:
+//   the lock covers only the leaf writes.
 // - A reader never re-evaluates the circuit; `leaf::update` decides what is a
 //   change and marks the dependent nodes dirty.
 // - A message for a leaf that the circuit does not hold (an index not below
@@ -20,7 +22,8 @@
 //   sender gone), releasing its receiver and its circuit holder. On a poisoned
 //   circuit, or when `leaf::update` stops, it ends with the stop reported on
 //   standard error; no exception ever leaves the thread.
-// - Readers are detached: the manager keeps a record and never joins them.
+// - Readers are detached as they start: the manager keeps a record and never
+//   joins them, and a reader that ends gives its thread back at once.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -37,8 +40,8 @@
 
 namespace tallo {
 
-// The record of one started reader thread. Releasing the last holder of
-// `handle` detaches the thread.
+// The record of one started reader thread. The manager detaches the thread
+// as it records it, so `handle` holds no thread.
 struct IpcReader {
     std::string channel;
     std::shared_ptr<JoinHandle> handle;
@@ -54,30 +57,67 @@ namespace reader {
 
 inline constexpr const char* kRole = "reader thread";
 
+// The most messages applied under one lock of the circuit: enough to spread
+// the lock's cost, few enough that an update waits for little.
+inline constexpr std::size_t kMaxRun = 32;
+
+// Receives in runs: one message waited for, then up to kMaxRun - 1 more that
+// arrived with it. `prepare(message, slot)` readies each message outside the
+// circuit's lock; `apply(circuit, slot)` writes one message's leaves, all of
+// the run's in arrival order under one lock. Slots are reused from run to run,
+// so what they hold keeps its capacity.
+template <class S, class Slot, class Prepare, class Apply>
+void run_in_runs(IpcReceiver& receiver, const SharedCircuit<S>& circuit, Prepare prepare, Apply apply) {
+    std::vector<Slot> slots(kMaxRun);
+    while (auto message = receiver.recv()) {
+        std::size_t count = 0;
+        prepare(std::move(*message), slots[count++]);
+        while (count < kMaxRun) {
+            auto more = receiver.recv_taken();
+            if (!more) break;
+            prepare(std::move(*more), slots[count++]);
+        }
+        auto guard = circuit.lock();
+        ReactiveCircuit<S>& c = *guard;
+        for (std::size_t i = 0; i < count; ++i) apply(c, slots[i]);
+    }
+}
+
 // Every message's vector (or its complement) goes to one leaf.
 template <class S>
 void run_single(IpcReceiver& receiver, const SharedCircuit<S>& circuit, std::uint32_t leaf, bool invert) {
-    while (auto message = receiver.recv()) {
-        Vector value = invert ? complement(std::move(message->value)) : std::move(message->value);
-        auto guard = circuit.lock();
-        ReactiveCircuit<S>& c = *guard;
-        if (leaf >= c.leafs.size()) continue;
-        leaf::update<S>(c, leaf, std::move(value), message->timestamp);
-    }
+    run_in_runs<S, IpcMessage>(
+        receiver, circuit,
+        [invert](IpcMessage&& message, IpcMessage& slot) {
+            slot.value = invert ? complement(std::move(message.value)) : std::move(message.value);
+            slot.timestamp = message.timestamp;
+        },
+        [leaf](ReactiveCircuit<S>& c, IpcMessage& slot) {
+            if (leaf >= c.leafs.size()) return;
+            leaf::update<S>(c, leaf, std::move(slot.value), slot.timestamp);
+        });
 }
 
 // Every message's vector goes to leaf a and its complement to leaf b, both
 // under one lock.
 template <class S>
 void run_dual(IpcReceiver& receiver, const SharedCircuit<S>& circuit, std::size_t a, std::size_t b) {
-    while (auto message = receiver.recv()) {
-        Vector inverse = complement(Vector(message->value.view()));
-        auto guard = circuit.lock();
-        ReactiveCircuit<S>& c = *guard;
-        if (a >= c.leafs.size() || b >= c.leafs.size()) continue;
-        leaf::update<S>(c, static_cast<std::uint32_t>(a), std::move(message->value), message->timestamp);
-        leaf::update<S>(c, static_cast<std::uint32_t>(b), std::move(inverse), message->timestamp);
-    }
+    struct Slot {
+        IpcMessage message;
+        Vector inverse;
+    };
+    run_in_runs<S, Slot>(
+        receiver, circuit,
+        [](IpcMessage&& message, Slot& slot) {
+            slot.inverse = complement(Vector(message.value.view()));
+            slot.message = std::move(message);
+        },
+        [a, b](ReactiveCircuit<S>& c, Slot& slot) {
+            if (a >= c.leafs.size() || b >= c.leafs.size()) return;
+            const double timestamp = slot.message.timestamp;
+            leaf::update<S>(c, static_cast<std::uint32_t>(a), std::move(slot.message.value), timestamp);
+            leaf::update<S>(c, static_cast<std::uint32_t>(b), std::move(slot.inverse), timestamp);
+        });
 }
 
 // Category i of `leaves` gets elements i*value_size .. (i+1)*value_size - 1 of
@@ -86,23 +126,29 @@ void run_dual(IpcReceiver& receiver, const SharedCircuit<S>& circuit, std::size_
 template <class S>
 void run_categorical(IpcReceiver& receiver, const std::vector<std::size_t>& leaves, const SharedCircuit<S>& circuit,
                      std::size_t value_size) {
-    std::vector<Vector> blocks;  // reused: one allocation per block and message
-    while (auto message = receiver.recv()) {
-        const Vector& v = message->value;
-        blocks.clear();
-        for (std::size_t i = 0, start = 0; i < leaves.size(); ++i, start += value_size) {
-            if (start > v.size() || v.size() - start < value_size) break;  // this block and every later one
-            blocks.emplace_back(v.view().subspan(start, value_size));
-        }
-        auto guard = circuit.lock();
-        ReactiveCircuit<S>& c = *guard;
-        bool all_present = true;
-        for (std::size_t leaf : leaves) all_present = all_present && leaf < c.leafs.size();
-        if (!all_present) continue;
-        for (std::size_t i = 0; i < blocks.size(); ++i) {
-            leaf::update<S>(c, static_cast<std::uint32_t>(leaves[i]), std::move(blocks[i]), message->timestamp);
-        }
-    }
+    struct Slot {
+        std::vector<Vector> blocks;  // reused: one allocation per block and message
+        double timestamp = 0.0;
+    };
+    run_in_runs<S, Slot>(
+        receiver, circuit,
+        [&leaves, value_size](IpcMessage&& message, Slot& slot) {
+            const Vector& v = message.value;
+            slot.blocks.clear();
+            for (std::size_t i = 0, start = 0; i < leaves.size(); ++i, start += value_size) {
+                if (start > v.size() || v.size() - start < value_size) break;  // this block and every later one
+                slot.blocks.emplace_back(v.view().subspan(start, value_size));
+            }
+            slot.timestamp = message.timestamp;
+        },
+        [&leaves](ReactiveCircuit<S>& c, Slot& slot) {
+            bool all_present = true;
+            for (std::size_t leaf : leaves) all_present = all_present && leaf < c.leafs.size();
+            if (!all_present) return;
+            for (std::size_t i = 0; i < slot.blocks.size(); ++i) {
+                leaf::update<S>(c, static_cast<std::uint32_t>(leaves[i]), std::move(slot.blocks[i]), slot.timestamp);
+            }
+        });
 }
 
 }  // namespace reader

@@ -1,31 +1,21 @@
 #include "tracking/foc_estimator.h"
 
-#include <Eigen/Core>
-
 namespace tallo {
 namespace {
 
 constexpr double MIN_INTERVAL = 0.0001;
 constexpr double MAX_INTERVAL = 100.0;
 
-KalmanFilter make_filter(double initial_interval) {
-    Eigen::VectorXd state(2);
-    state << initial_interval, 0.0;
-    Eigen::MatrixXd covariance(2, 2);
-    covariance << 30.0, 0.0, 0.0, 100.0;
-    Eigen::MatrixXd process_noise(2, 2);
-    process_noise << 0.05, 1.0, 1.0, 20.0;
-    Eigen::MatrixXd measurement_noise(1, 1);
-    measurement_noise << 0.05;
-    Eigen::MatrixXd observation(1, 2);
-    observation << 1.0, 0.0;
-    auto transition = [](double dt) {
-        Eigen::MatrixXd f(2, 2);
-        f << 1.0, dt, 0.0, 1.0;
-        return f;
-    };
-    return KalmanFilter(std::move(state), std::move(covariance), LinearModel{transition, std::move(observation)},
-                        std::move(process_noise), std::move(measurement_noise));
+// The interval moves by its drift over dt.
+Matrix<2, 2> transition(double dt) { return Matrix<2, 2>{{1.0, dt, 0.0, 1.0}}; }
+
+KalmanFilter<2, 1> make_filter(double initial_interval) {
+    const ColumnVector<2> state{{initial_interval, 0.0}};
+    const Matrix<2, 2> covariance{{30.0, 0.0, 0.0, 100.0}};
+    const Matrix<2, 2> process_noise{{0.05, 1.0, 1.0, 20.0}};
+    const Matrix<1, 1> measurement_noise{{0.05}};
+    const LinearModel<2, 1> model{transition, Matrix<1, 2>{{1.0, 0.0}}};
+    return KalmanFilter<2, 1>(state, covariance, model, process_noise, measurement_noise);
 }
 
 }  // namespace
@@ -41,9 +31,7 @@ double FoCEstimator::update(double timestamp) {
     last_timestamp = timestamp;
 
     filter.predict(dt);
-    Eigen::VectorXd measured(1);
-    measured << dt;
-    filter.correct(measured);
+    filter.correct(ColumnVector<1>{{dt}});
 
     double& interval = filter.state[0];
     if (interval < MIN_INTERVAL) {

@@ -15,6 +15,7 @@
 // - Backward timestamps are not refused; they pull the interval down.
 // - A stop inside the filter leaves the new timestamp recorded.
 // - No lock of its own: it lives in its leaf, under the circuit's mutex.
+// - A step allocates nothing.
 #include <optional>
 
 #include "tracking/kalman_filter.h"
@@ -30,7 +31,7 @@ public:
     double update(double timestamp);
 
     std::optional<double> last_timestamp;
-    KalmanFilter filter;
+    KalmanFilter<2, 1> filter;
 };
 
 }  // namespace tallo

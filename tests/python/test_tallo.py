@@ -257,3 +257,61 @@ def test_writers_and_circuits_outlive_their_model():
     sky.write([0.5, 0.5], None)
     result = eventually(circuit.full_update, lambda r: abs(r["/alarm"][0] - 0.5) < 1e-9)
     assert result == {"/alarm": [pytest.approx(0.5)]}
+
+
+# Run in a child process: before readers gave their threads back, the calls
+# used up the process's threads, which would break every later test.
+READ_MANY_TIMES = r"""
+import os, threading, time
+import tallo
+
+def threads():
+    return len(os.listdir("/proc/self/task"))
+
+def resident_kb():
+    with open("/proc/self/statm") as statm:
+        return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE") // 1024
+
+def settle(limit):
+    deadline = time.monotonic() + 30.0
+    while threads() > limit and time.monotonic() < deadline:
+        time.sleep(0.01)
+    return threads()
+
+model = tallo.Tallo.compile(MODEL)
+baseline = threads()
+for _ in range(10_000):
+    model.read(0, "/rain", False)
+warm_threads, warm_kb = settle(baseline + 2), resident_kb()
+for _ in range(30_000):
+    model.read(0, "/rain", False)
+final_threads, final_kb = settle(baseline + 2), resident_kb()
+
+model.make_writer("/rain").write([0.25], None)
+deadline = time.monotonic() + 10.0
+while abs(model.get_values()[0][0] - 0.25) > 1e-9 and time.monotonic() < deadline:
+    time.sleep(0.002)
+ran = []
+thread = threading.Thread(target=lambda: ran.append(True))
+thread.start()
+thread.join()
+other = tallo.Tallo.compile(MODEL)
+print(baseline, warm_threads, final_threads, final_kb - warm_kb,
+      model.get_values()[0][0], ran == [True], len(other.get_values()))
+"""
+
+
+def test_readers_replaced_many_times_give_their_threads_back():
+    import subprocess
+    import sys
+
+    script = f"MODEL = {MODEL!r}\n" + READ_MANY_TIMES
+    done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=300)
+    assert done.returncode == 0, done.stderr[-2000:]
+    baseline, warm, final, grown_kb, rain, thread_ran, leaves = done.stdout.split()
+    assert int(warm) <= int(baseline) + 2 and int(final) <= int(baseline) + 2, done.stdout
+    # 30,000 more reads; a reader that kept its thread held about 8 KB.
+    assert int(grown_kb) < 30_000 * 1, f"resident memory grew by {grown_kb} KB"
+    assert float(rain) == pytest.approx(0.25)
+    assert thread_ran == "True"
+    assert int(leaves) == 4

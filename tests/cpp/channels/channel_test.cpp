@@ -22,6 +22,18 @@ TEST(Channel, DeliversOneSendersMessagesInOrderThenDisconnectsAfterDraining) {
     EXPECT_FALSE(receiver.recv().has_value()) << "disconnection is final";
 }
 
+TEST(Channel, RecvTakenServesOnlyTheBatchAlreadyReceived) {
+    auto [sender, receiver] = make_channel<int>();
+    EXPECT_FALSE(receiver.recv_taken().has_value()) << "nothing received yet, and it does not wait";
+    for (int i = 0; i < 3; ++i) EXPECT_FALSE(sender.send(i).has_value());
+    EXPECT_EQ(receiver.recv(), 0);
+    EXPECT_FALSE(sender.send(3).has_value());
+    EXPECT_EQ(receiver.recv_taken(), 1);
+    EXPECT_EQ(receiver.recv_taken(), 2);
+    EXPECT_FALSE(receiver.recv_taken().has_value()) << "3 was sent after the batch was taken";
+    EXPECT_EQ(receiver.recv(), 3);
+}
+
 TEST(Channel, DisconnectsOnlyWhenEveryDuplicateIsReleased) {
     auto [sender, receiver] = make_channel<int>();
     Sender<int> second = sender.duplicate();

@@ -10,6 +10,7 @@
 #include "channels/messages.h"
 #include "circuit/semiring.h"
 #include "helpers.h"
+#include "tracking/foc_estimator.h"
 
 namespace tallo {
 namespace {
@@ -110,6 +111,28 @@ TEST(Manager, CategoricalReaderSplitsTheMessageIntoBlocks) {
     EXPECT_EQ(m.get_values(),
               (std::vector<Vector>{{0.1, 0.2}, {0.3, 0.4}, {0.0, 0.0}, {0.0, 0.0}}))
         << "the third block does not fit, so blue keeps its value and element 4 is ignored";
+}
+
+// Messages sent faster than the reader applies them reach it in batches; each
+// must still be one change of the leaf, in order: the frequency must be the
+// estimator's for every timestamp, and the last value must be the last sent.
+TEST(Manager, EveryQueuedMessageIsOneChangeInOrder) {
+    LogManager f;
+    auto& m = *f.manager;
+    m.create_leaf("a", Vector{0.5});
+    m.read(0, "/a", false);
+    IpcWriter a(m.get_or_create_sender("/a"));
+    FoCEstimator reference(0.0);
+    double expected = 0.0;
+    for (int i = 0; i < 5000; ++i) {
+        const double timestamp = 1.0 + i * (i % 7 == 0 ? 0.5 : 0.001);  // jumps forward and back
+        a.write(Vector{i % 2 == 0 ? 0.25 : 0.75}, timestamp);
+        expected = reference.update(timestamp);
+    }
+    a.write(Vector{0.125}, 9000.0);
+    expected = reference.update(9000.0);
+    ASSERT_TRUE(f.leaf_becomes(0, Vector{0.125}));
+    EXPECT_EQ(m.get_frequencies()[0], expected);
 }
 
 TEST(Manager, WritersMadeBeforeASecondReadFeedTheFirstReader) {
