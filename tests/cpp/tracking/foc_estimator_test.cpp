@@ -10,6 +10,7 @@
 
 #include "base/panic.h"
 #include "tracking/kalman_filter.h"
+#include "tracking/kalman_filter_steps.h"
 #include "tracking/messages.h"
 #include "tracking/reference_estimator.h"
 
