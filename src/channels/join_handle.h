@@ -57,8 +57,6 @@ public:
         return handle;
     }
 
-    bool joinable() const noexcept { return thread_.joinable(); }
-
     // Waits for the thread; true when its body returned, false when it
     // stopped (or when there is no thread to wait for).
     bool join() {

@@ -1,7 +1,9 @@
 #pragma once
 
 // The fixed texts of the channels: timestamps, timed writers' periods and
-// threads. Code and tests cite them from here.
+// threads, the density writer's distributions. Code and tests cite them
+// from here.
+#include <string>
 #include <string_view>
 
 namespace tallo::messages {
@@ -26,5 +28,14 @@ std::string_view failed_to_spawn_thread();  // "failed to spawn thread"
 
 // The report of a thread that ended by an exception that is no stop.
 std::string_view unknown_exception();  // "unknown exception"
+
+// DensityWriter.write with too few parameter rows, per distribution.
+std::string_view normal_rows();       // "Normal requires [[means], [stds]]"
+std::string_view lognormal_rows();    // "LogNormal requires [[log_means], [log_stds]]"
+std::string_view exponential_rows();  // "Exponential requires [[rates]]"
+std::string_view uniform_rows();      // "Uniform requires [[lows], [highs]]"
+
+// "Unknown distribution '{}'. Supported: normal, lognormal, exponential, uniform"
+std::string unknown_distribution(std::string_view name);
 
 }  // namespace tallo::messages

@@ -70,7 +70,6 @@ public:
 
     // The sampled vector; the host's SharedVector holds the same handle.
     const Shared<Vector>& vector() const noexcept { return vector_; }
-    double frequency() const noexcept { return frequency_; }
     bool is_started() const noexcept { return stop_.has_value(); }
 
 private:

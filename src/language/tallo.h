@@ -85,13 +85,6 @@ public:
     static Tallo compile(std::string_view model, std::uint32_t value_size, bool verbose,
                          std::stop_token cancel = {});
 
-    static std::string build_asp_program(const std::vector<Source>& sources,
-                                         const std::vector<CategoricalSource>& categorical_sources,
-                                         const std::vector<Clause>& clauses, const ComparisonTable& comparisons,
-                                         const Target& target) {
-        return tallo::build_asp_program(sources, categorical_sources, clauses, comparisons, target);
-    }
-
     // The writer of the first source whose atom is `source_name`, or the
     // error "Source '{}' not found". A numeric source's writer feeds every
     // comparison of that atom that has a registered channel.

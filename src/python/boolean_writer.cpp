@@ -12,7 +12,8 @@ namespace {
 
 constexpr std::string_view class_name = PyBooleanWriter::name;
 
-constexpr Signature<arg::Flag, arg::OptionalFloat> write_signature{{class_name, "write"}, {"value", "timestamp"}};
+constexpr auto write_signature =
+    documented<arg::Flag, arg::OptionalFloat>({class_name, "write"}, "write($self, value, timestamp)\n--\n\n");
 
 PyObject* write(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_method<PyBooleanWriter>(write_signature, self, args, nargs, kwnames,
@@ -25,7 +26,7 @@ PyObject* write(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObjec
 constexpr const char* class_doc = "Maps a Python bool to a probability: `True` → 1.0, `False` → 0.0.";
 
 PyMethodDef methods[] = {
-    {"write", fastcall(write), METH_FASTCALL | METH_KEYWORDS, "write($self, value, timestamp)\n--\n\n"},
+    {"write", fastcall(write), METH_FASTCALL | METH_KEYWORDS, write_signature.doc},
     {nullptr, nullptr, 0, nullptr},
 };
 

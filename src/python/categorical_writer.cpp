@@ -12,8 +12,8 @@ namespace {
 
 constexpr std::string_view class_name = PyCategoricalWriter::name;
 
-constexpr Signature<arg::FloatList, arg::OptionalFloat> write_signature{{class_name, "write"},
-                                                                        {"probabilities", "timestamp"}};
+constexpr auto write_signature = documented<arg::FloatList, arg::OptionalFloat>(
+    {class_name, "write"}, "write($self, probabilities, timestamp)\n--\n\n");
 
 PyObject* write(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_method<PyCategoricalWriter>(
@@ -42,7 +42,7 @@ constexpr const char* class_doc =
     "`n_categories * value_size`.";
 
 PyMethodDef methods[] = {
-    {"write", fastcall(write), METH_FASTCALL | METH_KEYWORDS, "write($self, probabilities, timestamp)\n--\n\n"},
+    {"write", fastcall(write), METH_FASTCALL | METH_KEYWORDS, write_signature.doc},
     {"n_categories", n_categories, METH_NOARGS, "n_categories($self)\n--\n\n"},
     {"value_size", value_size, METH_NOARGS, "value_size($self)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},

@@ -1,21 +1,21 @@
 // The class `DensityWriter`: sends threshold probabilities of a distribution.
 #include <Python.h>
 
+#include "channels/writers.h"
 #include "python/classes.h"
 #include "python/convert.h"
+#include "python/error.h"
 #include "python/frame.h"
 #include "python/results.h"
 #include "python/writer_classes.h"
-#include "python/error.h"
-#include "python/writers.h"
 
 namespace tallo::python {
 namespace {
 
 constexpr std::string_view class_name = PyDensityWriter::name;
 
-constexpr Signature<arg::Text, arg::FloatRows, arg::OptionalFloat> write_signature{
-    {class_name, "write"}, {"distribution", "params", "timestamp"}};
+constexpr auto write_signature = documented<arg::Text, arg::FloatRows, arg::OptionalFloat>(
+    {class_name, "write"}, "write($self, distribution, params, timestamp)\n--\n\n");
 
 PyObject* write(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_method<PyDensityWriter>(
@@ -42,7 +42,7 @@ constexpr const char* class_doc =
     "- `\"uniform\"`     → `[lows, highs]`";
 
 PyMethodDef methods[] = {
-    {"write", fastcall(write), METH_FASTCALL | METH_KEYWORDS, "write($self, distribution, params, timestamp)\n--\n\n"},
+    {"write", fastcall(write), METH_FASTCALL | METH_KEYWORDS, write_signature.doc},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -21,10 +21,14 @@
 //
 // Parameter lists are fixed at compile time: `Signature<C...>` pairs each
 // converter (convert.h) with its parameter name. Trailing parameters whose
-// converter has `absent()` may be left out.
+// converter has `absent()` may be left out. A method's parameter names are
+// written once, in the text signature that opens its docstring
+// ("name($self, a, b=1)\n--\n\n", which the interpreter shows as the
+// method's signature): `documented` reads them from there.
 #include <Python.h>
 #include <cxxabi.h>
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <span>
@@ -57,7 +61,46 @@ template <class... C>
 struct Signature {
     MethodName name;
     std::array<std::string_view, sizeof...(C)> parameters;
+    const char* doc = nullptr;  // the docstring the names were read from, if any
 };
+
+namespace detail {
+
+// The `count` parameter names of the text signature that opens `doc`, without
+// `$self` and defaults. A docstring that does not begin with the method's
+// name (the class's for "__new__") and "(", or that names another number of
+// parameters, is not a constant: the build fails.
+template <std::size_t count>
+consteval std::array<std::string_view, count> parameters_of(const MethodName& name, std::string_view doc) {
+    const std::string_view shown = name.method == "__new__" ? name.class_name : name.method;
+    if (!doc.starts_with(shown) || doc.substr(shown.size(), 1) != "(") throw "the docstring names another method";
+    const std::size_t end = doc.find(')');
+    if (end == std::string_view::npos) throw "the docstring has no text signature";
+    std::array<std::string_view, count> names{};
+    std::size_t found = 0;
+    for (std::size_t at = shown.size() + 1; at < end;) {
+        while (doc[at] == ' ') ++at;
+        const std::size_t next = std::min(doc.find(',', at), end);
+        const std::string_view item = doc.substr(at, next - at);
+        const std::string_view parameter = item.substr(0, item.find('='));
+        if (parameter != "$self") {
+            if (found == count) throw "the text signature has more parameters than converters";
+            names[found++] = parameter;
+        }
+        at = next + 1;
+    }
+    if (found != count) throw "the text signature has fewer parameters than converters";
+    return names;
+}
+
+}  // namespace detail
+
+// The signature of the method `name` whose docstring `doc` begins with its
+// text signature: one converter per parameter named there, in order.
+template <class... C>
+consteval Signature<C...> documented(MethodName name, const char* doc) {
+    return Signature<C...>{name, detail::parameters_of<sizeof...(C)>(name, doc), doc};
+}
 
 namespace detail {
 

@@ -66,36 +66,4 @@ std::string_view no_exception_set() { return "attempted to fetch exception but n
 
 std::string_view no_subinterpreters() { return "the module tallo does not support sub-interpreters"; }
 
-std::string failed_to_run_graphviz(std::string_view error) {
-    return fmt::format("Failed to run graphviz!: {}", error);
-}
-
-std::string requires_prob_gradient(std::string_view method) {
-    return fmt::format("{} requires the ProbGradient semiring", method);
-}
-
-std::string unknown_semiring(std::string_view name) {
-    return fmt::format("Unknown semiring '{}'. Supported: LogProb, MaxProduct, Fuzzy, Boolean, ProbGradient", name);
-}
-
-std::string no_source_with_channel(std::string_view channel) {
-    return fmt::format("No source with channel '{}' found", channel);
-}
-
-std::string no_categorical_source_with_channel(std::string_view channel) {
-    return fmt::format("No categorical source with channel '{}' found", channel);
-}
-
-std::string_view normal_rows() { return "Normal requires [[means], [stds]]"; }
-
-std::string_view lognormal_rows() { return "LogNormal requires [[log_means], [log_stds]]"; }
-
-std::string_view exponential_rows() { return "Exponential requires [[rates]]"; }
-
-std::string_view uniform_rows() { return "Uniform requires [[lows], [highs]]"; }
-
-std::string unknown_distribution(std::string_view name) {
-    return fmt::format("Unknown distribution '{}'. Supported: normal, lognormal, exponential, uniform", name);
-}
-
 }  // namespace tallo::messages

@@ -1,8 +1,8 @@
 #pragma once
 
-// The fixed texts of the Python interface: argument matching and conversion,
-// classes without a constructor, failed interpreter calls, the module's
-// import. Hosts match on them; code and tests cite them from here.
+// The fixed texts of the binding: argument matching and conversion, classes
+// without a constructor, failed interpreter calls, the module's import.
+// Hosts match on them; code and tests cite them from here.
 #include <cstddef>
 #include <span>
 #include <string>
@@ -56,37 +56,10 @@ std::string_view no_exception_set();  // "attempted to fetch exception but none 
 // The import of the module into a sub-interpreter.
 std::string_view no_subinterpreters();
 
-// "Unknown semiring '{}'. Supported: LogProb, MaxProduct, Fuzzy, Boolean, ProbGradient"
-std::string unknown_semiring(std::string_view name);
-
-// "No source with channel '{}' found"
-std::string no_source_with_channel(std::string_view channel);
-
-// "No categorical source with channel '{}' found"
-std::string no_categorical_source_with_channel(std::string_view channel);
-
-// DensityWriter.write with too few parameter rows, per distribution.
-std::string_view normal_rows();       // "Normal requires [[means], [stds]]"
-std::string_view lognormal_rows();    // "LogNormal requires [[log_means], [log_stds]]"
-std::string_view exponential_rows();  // "Exponential requires [[rates]]"
-std::string_view uniform_rows();      // "Uniform requires [[lows], [highs]]"
-
-// "Unknown distribution '{}'. Supported: normal, lognormal, exponential, uniform"
-std::string unknown_distribution(std::string_view name);
-
 // The qualified name of the exception raised for every stop.
 inline constexpr const char* panic_exception_name = "pyo3_runtime.PanicException";
 
 // The module of the classes' qualified names.
 inline constexpr std::string_view class_module = "builtins";
-
-// A Graphviz program that could not be started: "Failed to run graphviz!: {}"
-// with the start error's description.
-std::string failed_to_run_graphviz(std::string_view error);
-
-// A gradient method called on a circuit or model of another semiring:
-// "{} requires the ProbGradient semiring" with the method's name
-// ("source_gradients" for both source lookups).
-std::string requires_prob_gradient(std::string_view method);
 
 }  // namespace tallo::messages

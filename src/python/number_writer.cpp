@@ -1,19 +1,20 @@
 // The class `NumberWriter`: compares raw values with every threshold of the source.
 #include <Python.h>
 
+#include "channels/writers.h"
 #include "python/classes.h"
 #include "python/convert.h"
 #include "python/frame.h"
 #include "python/results.h"
 #include "python/writer_classes.h"
-#include "python/writers.h"
 
 namespace tallo::python {
 namespace {
 
 constexpr std::string_view class_name = PyNumberWriter::name;
 
-constexpr Signature<arg::FloatList, arg::OptionalFloat> write_signature{{class_name, "write"}, {"value", "timestamp"}};
+constexpr auto write_signature =
+    documented<arg::FloatList, arg::OptionalFloat>({class_name, "write"}, "write($self, value, timestamp)\n--\n\n");
 
 PyObject* write(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_method<PyNumberWriter>(write_signature, self, args, nargs, kwnames,
@@ -28,7 +29,7 @@ constexpr const char* class_doc =
     "threshold element-wise: 1.0 where the comparison holds, else 0.0.";
 
 PyMethodDef methods[] = {
-    {"write", fastcall(write), METH_FASTCALL | METH_KEYWORDS, "write($self, value, timestamp)\n--\n\n"},
+    {"write", fastcall(write), METH_FASTCALL | METH_KEYWORDS, write_signature.doc},
     {nullptr, nullptr, 0, nullptr},
 };
 

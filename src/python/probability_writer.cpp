@@ -12,7 +12,8 @@ namespace {
 
 constexpr std::string_view class_name = PyProbabilityWriter::name;
 
-constexpr Signature<arg::FloatList, arg::OptionalFloat> write_signature{{class_name, "write"}, {"value", "timestamp"}};
+constexpr auto write_signature =
+    documented<arg::FloatList, arg::OptionalFloat>({class_name, "write"}, "write($self, value, timestamp)\n--\n\n");
 
 PyObject* write(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_method<PyProbabilityWriter>(
@@ -26,7 +27,7 @@ PyObject* write(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObjec
 constexpr const char* class_doc = "Passes a probability vector straight through to the circuit.";
 
 PyMethodDef methods[] = {
-    {"write", fastcall(write), METH_FASTCALL | METH_KEYWORDS, "write($self, value, timestamp)\n--\n\n"},
+    {"write", fastcall(write), METH_FASTCALL | METH_KEYWORDS, write_signature.doc},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -20,6 +20,11 @@
 #include "python/results.h"
 
 namespace tallo::python {
+
+using host::RCVariant;
+using host::SumProduct;
+using host::TokenValues;
+
 namespace {
 
 constexpr std::string_view class_name = PyReactiveCircuit::name;
@@ -27,7 +32,7 @@ constexpr std::string_view class_name = PyReactiveCircuit::name;
 // returns a new reference: a new ReactiveCircuit object over `circuit`
 Ref object_of(RCVariant circuit) { return new_instance(PyReactiveCircuit{std::move(circuit)}); }
 
-constexpr Signature<arg::UInt32> new_signature{{class_name, "__new__"}, {"value_size"}};
+constexpr auto new_signature = documented<arg::UInt32>({class_name, "__new__"}, "ReactiveCircuit(value_size)\n--\n\n");
 
 PyObject* construct(PyTypeObject*, PyObject* args, PyObject* kwargs) {
     return call_new(new_signature, args, kwargs, [](std::uint32_t value_size) {
@@ -35,8 +40,8 @@ PyObject* construct(PyTypeObject*, PyObject* args, PyObject* kwargs) {
     });
 }
 
-constexpr Signature<arg::UInt32, arg::IndexRows, arg::Text> from_sum_product_signature{
-    {class_name, "from_sum_product"}, {"value_size", "sum_product", "target_token"}};
+constexpr auto from_sum_product_signature = documented<arg::UInt32, arg::IndexRows, arg::Text>(
+    {class_name, "from_sum_product"}, "from_sum_product(value_size, sum_product, target_token)\n--\n\n");
 
 PyObject* from_sum_product(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_static(from_sum_product_signature, args, nargs, kwnames,
@@ -45,8 +50,8 @@ PyObject* from_sum_product(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
                        });
 }
 
-constexpr Signature<arg::FloatList, arg::Float, arg::Text> add_leaf_signature{
-    {class_name, "add_leaf"}, {"initial_value", "initial_timestamp", "token"}};
+constexpr auto add_leaf_signature = documented<arg::FloatList, arg::Float, arg::Text>(
+    {class_name, "add_leaf"}, "add_leaf($self, initial_value, initial_timestamp, token)\n--\n\n");
 
 PyObject* add_leaf(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_method<PyReactiveCircuit>(
@@ -60,8 +65,8 @@ PyObject* add_leaf(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
         });
 }
 
-constexpr Signature<arg::UInt32, arg::FloatList, arg::Float> update_leaf_signature{
-    {class_name, "update_leaf"}, {"leaf_index", "new_value", "timestamp"}};
+constexpr auto update_leaf_signature = documented<arg::UInt32, arg::FloatList, arg::Float>(
+    {class_name, "update_leaf"}, "update_leaf($self, leaf_index, new_value, timestamp)\n--\n\n");
 
 PyObject* update_leaf(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_method<PyReactiveCircuit>(
@@ -73,8 +78,8 @@ PyObject* update_leaf(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
         });
 }
 
-constexpr Signature<arg::IndexRows, arg::Text> add_sum_product_signature{{class_name, "add_sum_product"},
-                                                                         {"sum_product", "target_token"}};
+constexpr auto add_sum_product_signature = documented<arg::IndexRows, arg::Text>(
+    {class_name, "add_sum_product"}, "add_sum_product($self, sum_product, target_token)\n--\n\n");
 
 PyObject* add_sum_product(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_method<PyReactiveCircuit>(
@@ -86,7 +91,8 @@ PyObject* add_sum_product(PyObject* self, PyObject* const* args, Py_ssize_t narg
         });
 }
 
-constexpr Signature<arg::Float, arg::UInt32> adapt_signature{{class_name, "adapt"}, {"bin_size", "number_bins"}};
+constexpr auto adapt_signature =
+    documented<arg::Float, arg::UInt32>({class_name, "adapt"}, "adapt($self, bin_size, number_bins)\n--\n\n");
 
 PyObject* adapt(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_method<PyReactiveCircuit>(
@@ -114,8 +120,10 @@ PyObject* full_update(PyObject* self, PyObject*) {
     });
 }
 
-constexpr Signature<arg::UInt32> lift_leaf_signature{{class_name, "lift_leaf"}, {"index"}};
-constexpr Signature<arg::UInt32> drop_leaf_signature{{class_name, "drop_leaf"}, {"index"}};
+constexpr auto lift_leaf_signature =
+    documented<arg::UInt32>({class_name, "lift_leaf"}, "lift_leaf($self, index)\n--\n\n");
+constexpr auto drop_leaf_signature =
+    documented<arg::UInt32>({class_name, "drop_leaf"}, "drop_leaf($self, index)\n--\n\n");
 
 // `lift_leaf` and `drop_leaf`: one leaf index, None as the result.
 template <const Signature<arg::UInt32>& signature, void (RCVariant::*move)(std::uint32_t) const>
@@ -151,8 +159,11 @@ PyObject* full_gradient_update(PyObject* self, PyObject*) {
     });
 }
 
-constexpr Signature<arg::TextFloatMap, arg::Float, arg::Float, arg::OptionalTexts, arg::Float> fit_signature{
-    {class_name, "fit"}, {"gradients", "lr", "loss", "atoms", "timestamp"}};
+constexpr auto fit_signature = documented<arg::TextFloatMap, arg::Float, arg::Float, arg::OptionalTexts, arg::Float>(
+    {class_name, "fit"},
+    "fit($self, gradients, lr, loss, atoms, timestamp)\n--\n\n"
+    "One gradient-descent step over leaf probabilities.\n"
+    "Raises `RuntimeError` if the semiring is not `ProbGradient`.");
 
 PyObject* fit(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_method<PyReactiveCircuit>(
@@ -172,7 +183,7 @@ Ref exported(const std::optional<Error>& error) {
     return none();
 }
 
-constexpr Signature<arg::Text> to_dot_signature{{class_name, "to_dot"}, {"path"}};
+constexpr auto to_dot_signature = documented<arg::Text>({class_name, "to_dot"}, "to_dot($self, path)\n--\n\n");
 
 PyObject* to_dot(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_method<PyReactiveCircuit>(to_dot_signature, self, args, nargs, kwnames,
@@ -182,7 +193,8 @@ PyObject* to_dot(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
                                           });
 }
 
-constexpr Signature<arg::Text, arg::Flag> to_svg_signature{{class_name, "to_svg"}, {"path", "keep_dot"}};
+constexpr auto to_svg_signature =
+    documented<arg::Text, arg::Flag>({class_name, "to_svg"}, "to_svg($self, path, keep_dot)\n--\n\n");
 
 PyObject* to_svg(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_method<PyReactiveCircuit>(
@@ -192,7 +204,8 @@ PyObject* to_svg(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
         });
 }
 
-constexpr Signature<arg::Text> to_combined_svg_signature{{class_name, "to_combined_svg"}, {"path"}};
+constexpr auto to_combined_svg_signature =
+    documented<arg::Text>({class_name, "to_combined_svg"}, "to_combined_svg($self, path)\n--\n\n");
 
 PyObject* to_combined_svg(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_method<PyReactiveCircuit>(
@@ -202,18 +215,15 @@ PyObject* to_combined_svg(PyObject* self, PyObject* const* args, Py_ssize_t narg
         });
 }
 
-constexpr const char* class_doc = "ReactiveCircuit(value_size)\n--\n\n";
+constexpr const char* class_doc = new_signature.doc;
 
 PyMethodDef methods[] = {
     {"from_sum_product", fastcall(from_sum_product), METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
-     "from_sum_product(value_size, sum_product, target_token)\n--\n\n"},
-    {"add_leaf", fastcall(add_leaf), METH_FASTCALL | METH_KEYWORDS,
-     "add_leaf($self, initial_value, initial_timestamp, token)\n--\n\n"},
-    {"update_leaf", fastcall(update_leaf), METH_FASTCALL | METH_KEYWORDS,
-     "update_leaf($self, leaf_index, new_value, timestamp)\n--\n\n"},
-    {"add_sum_product", fastcall(add_sum_product), METH_FASTCALL | METH_KEYWORDS,
-     "add_sum_product($self, sum_product, target_token)\n--\n\n"},
-    {"adapt", fastcall(adapt), METH_FASTCALL | METH_KEYWORDS, "adapt($self, bin_size, number_bins)\n--\n\n"},
+     from_sum_product_signature.doc},
+    {"add_leaf", fastcall(add_leaf), METH_FASTCALL | METH_KEYWORDS, add_leaf_signature.doc},
+    {"update_leaf", fastcall(update_leaf), METH_FASTCALL | METH_KEYWORDS, update_leaf_signature.doc},
+    {"add_sum_product", fastcall(add_sum_product), METH_FASTCALL | METH_KEYWORDS, add_sum_product_signature.doc},
+    {"adapt", fastcall(adapt), METH_FASTCALL | METH_KEYWORDS, adapt_signature.doc},
     {"update", update, METH_NOARGS, "update($self)\n--\n\n"},
     {"full_update", full_update, METH_NOARGS, "full_update($self)\n--\n\n"},
     {"gradient_update", gradient_update, METH_NOARGS,
@@ -224,18 +234,14 @@ PyMethodDef methods[] = {
      "full_gradient_update($self)\n--\n\n"
      "Full (invalidating) update with gradients unpacked by leaf name.\n"
      "Raises `RuntimeError` if the semiring is not `ProbGradient`."},
-    {"fit", fastcall(fit), METH_FASTCALL | METH_KEYWORDS,
-     "fit($self, gradients, lr, loss, atoms, timestamp)\n--\n\n"
-     "One gradient-descent step over leaf probabilities.\n"
-     "Raises `RuntimeError` if the semiring is not `ProbGradient`."},
+    {"fit", fastcall(fit), METH_FASTCALL | METH_KEYWORDS, fit_signature.doc},
     {"lift_leaf", fastcall(move_leaf<lift_leaf_signature, &RCVariant::lift_leaf>), METH_FASTCALL | METH_KEYWORDS,
-     "lift_leaf($self, index)\n--\n\n"},
+     lift_leaf_signature.doc},
     {"drop_leaf", fastcall(move_leaf<drop_leaf_signature, &RCVariant::drop_leaf>), METH_FASTCALL | METH_KEYWORDS,
-     "drop_leaf($self, index)\n--\n\n"},
-    {"to_dot", fastcall(to_dot), METH_FASTCALL | METH_KEYWORDS, "to_dot($self, path)\n--\n\n"},
-    {"to_svg", fastcall(to_svg), METH_FASTCALL | METH_KEYWORDS, "to_svg($self, path, keep_dot)\n--\n\n"},
-    {"to_combined_svg", fastcall(to_combined_svg), METH_FASTCALL | METH_KEYWORDS,
-     "to_combined_svg($self, path)\n--\n\n"},
+     drop_leaf_signature.doc},
+    {"to_dot", fastcall(to_dot), METH_FASTCALL | METH_KEYWORDS, to_dot_signature.doc},
+    {"to_svg", fastcall(to_svg), METH_FASTCALL | METH_KEYWORDS, to_svg_signature.doc},
+    {"to_combined_svg", fastcall(to_combined_svg), METH_FASTCALL | METH_KEYWORDS, to_combined_svg_signature.doc},
     {nullptr, nullptr, 0, nullptr},
 };
 

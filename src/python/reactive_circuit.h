@@ -5,13 +5,13 @@
 // and from a compiled model (its circuit, in its semiring).
 #include <string_view>
 
-#include "python/rc_variant.h"
+#include "host/rc_variant.h"
 
 namespace tallo::python {
 
 struct PyReactiveCircuit {
     static constexpr std::string_view name = "ReactiveCircuit";
-    RCVariant circuit;
+    host::RCVariant circuit;
 };
 
 }  // namespace tallo::python

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "base/vector.h"
-#include "python/gradients.h"
+#include "host/gradients.h"
 #include "python/ref.h"
 
 namespace tallo::python {

@@ -13,7 +13,7 @@ namespace {
 
 constexpr std::string_view class_name = PySharedVector::name;
 
-constexpr Signature<arg::FloatList> set_signature{{class_name, "set"}, {"value"}};
+constexpr auto set_signature = documented<arg::FloatList>({class_name, "set"}, "set($self, value)\n--\n\n");
 
 PyObject* set(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_method<PySharedVector>(set_signature, self, args, nargs, kwnames,
@@ -35,7 +35,7 @@ PyObject* get(PyObject* self, PyObject*) {
 constexpr const char* class_doc = "A wrapper around a shared, mutable `Vector` for timed writers.";
 
 PyMethodDef methods[] = {
-    {"set", fastcall(set), METH_FASTCALL | METH_KEYWORDS, "set($self, value)\n--\n\n"},
+    {"set", fastcall(set), METH_FASTCALL | METH_KEYWORDS, set_signature.doc},
     {"get", get, METH_NOARGS, "get($self)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };

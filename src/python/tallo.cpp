@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "host/shared_model.h"
 #include "python/classes.h"
 #include "python/convert.h"
 #include "python/error.h"
@@ -21,10 +22,13 @@
 #include "python/reactive_circuit.h"
 #include "python/ref.h"
 #include "python/results.h"
-#include "python/shared_model.h"
 #include "python/writer_classes.h"
 
 namespace tallo::python {
+
+using host::ParameterGroups;
+using host::SharedModel;
+using host::SourceWriter;
 
 struct PyTallo {
     static constexpr std::string_view name = "Tallo";
@@ -42,9 +46,14 @@ Ref writer_object(Result<SourceWriter> made) {
     return typed_writer_to_py(std::move(writer.writer), writer.boolean_width);
 }
 
-constexpr Signature<arg::Text, arg::Default<arg::UInt32, 1u>, arg::Default<arg::Flag, false>,
-                    arg::NoneByDefault<arg::OptionalText>>
-    compile_signature{{class_name, "compile"}, {"model", "value_size", "verbose", "semiring"}};
+constexpr auto compile_signature = documented<arg::Text, arg::Default<arg::UInt32, 1u>, arg::Default<arg::Flag, false>,
+                                              arg::NoneByDefault<arg::OptionalText>>(
+    {class_name, "compile"},
+    "compile(model, value_size=1, verbose=False, semiring=None)\n--\n\n"
+    "Compiles a Tallo model string into a runtime instance.\n"
+    "\n"
+    "`semiring` selects the inference algebra.  Supported values (case-insensitive):\n"
+    "`\"LogProb\"` (default), `\"MaxProduct\"`, `\"Fuzzy\"`, `\"Boolean\"`, `\"ProbGradient\"`.");
 
 PyObject* compile(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_static(compile_signature, args, nargs, kwnames,
@@ -67,8 +76,8 @@ PyObject* get_reactive_circuit(PyObject* self, PyObject*) {
     });
 }
 
-constexpr Signature<arg::UInt32, arg::Text, arg::Flag> read_signature{{class_name, "read"},
-                                                                      {"receiver_idx", "channel", "invert"}};
+constexpr auto read_signature = documented<arg::UInt32, arg::Text, arg::Flag>(
+    {class_name, "read"}, "read($self, receiver_idx, channel, invert)\n--\n\n");
 
 PyObject* read(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_method<PyTallo>(read_signature, self, args, nargs, kwnames,
@@ -79,7 +88,8 @@ PyObject* read(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject
                                 });
 }
 
-constexpr Signature<arg::Text> make_writer_signature{{class_name, "make_writer"}, {"channel"}};
+constexpr auto make_writer_signature =
+    documented<arg::Text>({class_name, "make_writer"}, "make_writer($self, channel)\n--\n\n");
 
 PyObject* make_writer(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_method<PyTallo>(make_writer_signature, self, args, nargs, kwnames,
@@ -90,7 +100,8 @@ PyObject* make_writer(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
                                 });
 }
 
-constexpr Signature<arg::Text> make_writer_for_signature{{class_name, "make_writer_for"}, {"source_name"}};
+constexpr auto make_writer_for_signature =
+    documented<arg::Text>({class_name, "make_writer_for"}, "make_writer_for($self, source_name)\n--\n\n");
 
 PyObject* make_writer_for(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_method<PyTallo>(make_writer_for_signature, self, args, nargs, kwnames,
@@ -101,8 +112,8 @@ PyObject* make_writer_for(PyObject* self, PyObject* const* args, Py_ssize_t narg
                                 });
 }
 
-constexpr Signature<arg::Text> make_categorical_writer_signature{{class_name, "make_categorical_writer"},
-                                                                 {"channel"}};
+constexpr auto make_categorical_writer_signature =
+    documented<arg::Text>({class_name, "make_categorical_writer"}, "make_categorical_writer($self, channel)\n--\n\n");
 
 PyObject* make_categorical_writer(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                   PyObject* kwnames) {
@@ -115,8 +126,8 @@ PyObject* make_categorical_writer(PyObject* self, PyObject* const* args, Py_ssiz
                                 });
 }
 
-constexpr Signature<arg::Text, arg::Float> make_timed_writer_signature{{class_name, "make_timed_writer"},
-                                                                       {"channel", "frequency"}};
+constexpr auto make_timed_writer_signature = documented<arg::Text, arg::Float>(
+    {class_name, "make_timed_writer"}, "make_timed_writer($self, channel, frequency)\n--\n\n");
 
 PyObject* make_timed_writer(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_method<PyTallo>(make_timed_writer_signature, self, args, nargs, kwnames,
@@ -169,8 +180,18 @@ Ref source_gradients_impl(PyTallo& object, const gradients::Derivatives& gradien
     return to_py(picked.value());
 }
 
-constexpr Signature<arg::TextFloatMap, arg::Text> source_gradients_for_signature{
-    {class_name, "source_gradients_for"}, {"gradients", "atom_name"}};
+// The docstring lines both source lookups share after their first; a macro,
+// so that each docstring stays one literal.
+#define SOURCE_GRADIENTS_DOC                                                     \
+    "\n"                                                                         \
+    "`gradients` is the inner `\"gradients\"` dict from a `gradient_update` /\n" \
+    "`full_gradient_update` result (i.e. `{leaf_name: float}`).\n"               \
+    "Raises `RuntimeError` if the semiring is not `ProbGradient`."
+
+constexpr auto source_gradients_for_signature = documented<arg::TextFloatMap, arg::Text>(
+    {class_name, "source_gradients_for"},
+    "source_gradients_for($self, gradients, atom_name)\n--\n\n"
+    "Returns the gradients for a single source looked up by **atom name**.\n" SOURCE_GRADIENTS_DOC);
 
 PyObject* source_gradients_for(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_method<PyTallo>(source_gradients_for_signature, self, args, nargs, kwnames,
@@ -179,8 +200,10 @@ PyObject* source_gradients_for(PyObject* self, PyObject* const* args, Py_ssize_t
                                 });
 }
 
-constexpr Signature<arg::TextFloatMap, arg::Text> source_gradients_signature{{class_name, "source_gradients"},
-                                                                             {"gradients", "channel"}};
+constexpr auto source_gradients_signature = documented<arg::TextFloatMap, arg::Text>(
+    {class_name, "source_gradients"},
+    "source_gradients($self, gradients, channel)\n--\n\n"
+    "Returns the gradients for a single source looked up by **channel name**.\n" SOURCE_GRADIENTS_DOC);
 
 PyObject* source_gradients(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_method<PyTallo>(source_gradients_signature, self, args, nargs, kwnames,
@@ -197,8 +220,17 @@ PyObject* get_parameter_groups(PyObject* self, PyObject*) {
     });
 }
 
-constexpr Signature<arg::TextFloatMap, arg::Float, arg::Float, arg::OptionalTexts, arg::Float>
-    fit_parameters_signature{{class_name, "fit_parameters"}, {"gradients", "lr", "loss", "parameters", "timestamp"}};
+constexpr auto fit_parameters_signature =
+    documented<arg::TextFloatMap, arg::Float, arg::Float, arg::OptionalTexts, arg::Float>(
+        {class_name, "fit_parameters"},
+        "fit_parameters($self, gradients, lr, loss, parameters, timestamp)\n--\n\n"
+        "Applies one gradient-descent step to `P(...)` clause parameters.\n"
+        "\n"
+        "Aggregates gradients across all groundings of each parameter group,\n"
+        "then applies a single shared update so all groundings stay in sync.\n"
+        "Source atoms and comparison atoms are never modified.\n"
+        "\n"
+        "Raises `RuntimeError` if the semiring is not `ProbGradient`.");
 
 PyObject* fit_parameters(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_method<PyTallo>(
@@ -217,49 +249,23 @@ constexpr const char* class_doc = "A Python wrapper for the high-level `Tallo` l
 
 constexpr int with_parameters = METH_FASTCALL | METH_KEYWORDS;
 
-// The docstring lines both source lookups share after their first; a macro,
-// so that each docstring stays one literal.
-#define SOURCE_GRADIENTS_DOC                                                      \
-    "\n"                                                                          \
-    "`gradients` is the inner `\"gradients\"` dict from a `gradient_update` /\n" \
-    "`full_gradient_update` result (i.e. `{leaf_name: float}`).\n"                \
-    "Raises `RuntimeError` if the semiring is not `ProbGradient`."
-
 PyMethodDef methods[] = {
-    {"compile", fastcall(compile), with_parameters | METH_STATIC,
-     "compile(model, value_size=1, verbose=False, semiring=None)\n--\n\n"
-     "Compiles a Tallo model string into a runtime instance.\n"
-     "\n"
-     "`semiring` selects the inference algebra.  Supported values (case-insensitive):\n"
-     "`\"LogProb\"` (default), `\"MaxProduct\"`, `\"Fuzzy\"`, `\"Boolean\"`, `\"ProbGradient\"`."},
+    {"compile", fastcall(compile), with_parameters | METH_STATIC, compile_signature.doc},
     {"get_reactive_circuit", get_reactive_circuit, METH_NOARGS, "get_reactive_circuit($self)\n--\n\n"},
-    {"read", fastcall(read), with_parameters, "read($self, receiver_idx, channel, invert)\n--\n\n"},
-    {"make_writer", fastcall(make_writer), with_parameters, "make_writer($self, channel)\n--\n\n"},
-    {"make_writer_for", fastcall(make_writer_for), with_parameters, "make_writer_for($self, source_name)\n--\n\n"},
+    {"read", fastcall(read), with_parameters, read_signature.doc},
+    {"make_writer", fastcall(make_writer), with_parameters, make_writer_signature.doc},
+    {"make_writer_for", fastcall(make_writer_for), with_parameters, make_writer_for_signature.doc},
     {"make_categorical_writer", fastcall(make_categorical_writer), with_parameters,
-     "make_categorical_writer($self, channel)\n--\n\n"},
-    {"make_timed_writer", fastcall(make_timed_writer), with_parameters,
-     "make_timed_writer($self, channel, frequency)\n--\n\n"},
+     make_categorical_writer_signature.doc},
+    {"make_timed_writer", fastcall(make_timed_writer), with_parameters, make_timed_writer_signature.doc},
     {"stop_timed_writers", stop_timed_writers, METH_NOARGS, "stop_timed_writers($self)\n--\n\n"},
     {"get_names", get_names, METH_NOARGS, "get_names($self)\n--\n\n"},
     {"get_frequencies", get_frequencies, METH_NOARGS, "get_frequencies($self)\n--\n\n"},
     {"get_values", get_values, METH_NOARGS, "get_values($self)\n--\n\n"},
-    {"source_gradients_for", fastcall(source_gradients_for), with_parameters,
-     "source_gradients_for($self, gradients, atom_name)\n--\n\n"
-     "Returns the gradients for a single source looked up by **atom name**.\n" SOURCE_GRADIENTS_DOC},
-    {"source_gradients", fastcall(source_gradients), with_parameters,
-     "source_gradients($self, gradients, channel)\n--\n\n"
-     "Returns the gradients for a single source looked up by **channel name**.\n" SOURCE_GRADIENTS_DOC},
+    {"source_gradients_for", fastcall(source_gradients_for), with_parameters, source_gradients_for_signature.doc},
+    {"source_gradients", fastcall(source_gradients), with_parameters, source_gradients_signature.doc},
     {"get_parameter_groups", get_parameter_groups, METH_NOARGS, "get_parameter_groups($self)\n--\n\n"},
-    {"fit_parameters", fastcall(fit_parameters), with_parameters,
-     "fit_parameters($self, gradients, lr, loss, parameters, timestamp)\n--\n\n"
-     "Applies one gradient-descent step to `P(...)` clause parameters.\n"
-     "\n"
-     "Aggregates gradients across all groundings of each parameter group,\n"
-     "then applies a single shared update so all groundings stay in sync.\n"
-     "Source atoms and comparison atoms are never modified.\n"
-     "\n"
-     "Raises `RuntimeError` if the semiring is not `ProbGradient`."},
+    {"fit_parameters", fastcall(fit_parameters), with_parameters, fit_parameters_signature.doc},
     {nullptr, nullptr, 0, nullptr},
 };
 

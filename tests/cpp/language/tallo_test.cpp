@@ -14,6 +14,7 @@
 #include "channels/helpers.h"
 #include "circuit/messages.h"
 #include "example_model.h"
+#include "language/asp_program.h"
 #include "language/messages.h"
 
 namespace tallo {
@@ -332,9 +333,8 @@ TEST(TalloCompile, ProductsOfManyChunksBuildTheNodeOfOneCall) {
     model += "t if not s0.\nt -> target(\"/t\").\n";
     auto compiled = Tallo<LogProb>::compile(model, 1, false);
 
-    Dnf dnf = asp::solve(Tallo<LogProb>::build_asp_program(compiled.sources, compiled.categorical_sources,
-                                                           compiled.clauses, compiled.comparisons,
-                                                           compiled.targets.front()),
+    Dnf dnf = asp::solve(build_asp_program(compiled.sources, compiled.categorical_sources, compiled.clauses,
+                                           compiled.comparisons, compiled.targets.front()),
                          false);
     dnf.remove("t");
     const auto products = product_terms(dnf, compiled.manager.get_index_map());

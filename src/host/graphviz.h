@@ -3,13 +3,7 @@
 // Rendering circuits through the Graphviz programs `dot` and `gvpack`.
 //
 // Guarantees:
-// - `run_program` starts a program by name through the search path, without
-//   a shell, with the null device as its standard input. It collects its
-//   standard output and standard error in full, reading both pipes together,
-//   so a program that fills one while we wait on the other cannot stall, and
-//   waits until the program has ended. Its exit status is not looked at. The
-//   pipes are closed on exec, so a program started by another thread at the
-//   same time never holds our pipe open.
+// - The programs run as child processes (base/child_process.h).
 // - The export functions write only files: they create or truncate them, and
 //   the first I/O error ends the export with that error, skipping the steps
 //   after it; every path is opened before any program runs on it, so a path
@@ -32,22 +26,13 @@
 namespace tallo {
 
 // Declared only: `combined_dot_text` needs the circuit where it is used, and
-// the process runner below needs nothing of it.
+// the export functions below need nothing of it.
 template <class S>
 class ReactiveCircuit;
 
 }  // namespace tallo
 
 namespace tallo::graphviz {
-
-struct ProgramOutput {
-    std::string standard_output;
-    std::string standard_error;
-};
-
-// Runs `program` with `arguments` and waits for it. An error only when it
-// could not be started: the operating system's "{} (os error {})" text.
-Result<ProgramOutput> run_program(const std::string& program, const std::vector<std::string>& arguments);
 
 // The standard output of the Graphviz `program` run with `arguments`; stops
 // when it cannot be started.

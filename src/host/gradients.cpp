@@ -1,4 +1,4 @@
-#include "python/gradients.h"
+#include "host/gradients.h"
 
 #include <cstdint>
 #include <unordered_set>

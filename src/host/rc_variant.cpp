@@ -1,10 +1,10 @@
-#include "python/rc_variant.h"
+#include "host/rc_variant.h"
 
 #include "circuit/leaf.h"
-#include "python/graphviz.h"
-#include "python/messages.h"
+#include "host/graphviz.h"
+#include "host/messages.h"
 
-namespace tallo::python {
+namespace tallo::host {
 
 RCVariant RCVariant::create(std::uint32_t value_size) {
     return RCVariant(SharedCircuit<LogProb>::make(value_size));
@@ -98,4 +98,4 @@ std::optional<Error> RCVariant::to_combined_svg(const std::string& path) const {
     });
 }
 
-}  // namespace tallo::python
+}  // namespace tallo::host

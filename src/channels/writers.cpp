@@ -1,11 +1,12 @@
-#include "python/writers.h"
+#include "channels/writers.h"
 
 #include <cstddef>
 #include <utility>
 
-#include "python/messages.h"
+#include "base/ascii.h"
+#include "channels/messages.h"
 
-namespace tallo::python {
+namespace tallo {
 
 void write_numbers(const std::vector<ComparisonTarget>& targets, const Vector& value,
                    std::optional<double> timestamp) {
@@ -23,10 +24,7 @@ void write_numbers(const std::vector<ComparisonTarget>& targets, const Vector& v
 }
 
 std::variant<VectorDistribution, std::string> distribution_of(const std::string& name, std::vector<Vector> params) {
-    std::string folded = name;
-    for (char& c : folded) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
-    }
+    const std::string folded = ascii_lower(name);
     auto rows = [&](std::size_t needed) { return params.size() >= needed; };
     if (folded == "normal") {
         if (!rows(2)) return std::string(messages::normal_rows());
@@ -47,4 +45,4 @@ std::variant<VectorDistribution, std::string> distribution_of(const std::string&
     return messages::unknown_distribution(folded);
 }
 
-}  // namespace tallo::python
+}  // namespace tallo

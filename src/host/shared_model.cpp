@@ -1,10 +1,11 @@
-#include "python/shared_model.h"
+#include "host/shared_model.h"
 
 #include <algorithm>
 
-#include "python/messages.h"
+#include "base/ascii.h"
+#include "host/messages.h"
 
-namespace tallo::python {
+namespace tallo::host {
 
 namespace {
 
@@ -19,13 +20,6 @@ constexpr SemiringName semiring_names[] = {
     {"fuzzy", SemiringTag::Fuzzy},         {"boolean", SemiringTag::Boolean},
     {"probgradient", SemiringTag::ProbGradient}, {"prob_gradient", SemiringTag::ProbGradient},
 };
-
-std::string ascii_lower(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
-    }
-    return text;
-}
 
 template <class S>
 std::size_t boolean_width_of(const Tallo<S>& model) {
@@ -142,4 +136,4 @@ std::optional<Error> SharedModel::fit_parameters(const gradients::Derivatives& g
     });
 }
 
-}  // namespace tallo::python
+}  // namespace tallo::host

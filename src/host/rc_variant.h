@@ -23,9 +23,9 @@
 #include "base/vector.h"
 #include "circuit/reactive_circuit.h"
 #include "circuit/semiring.h"
-#include "python/gradients.h"
+#include "host/gradients.h"
 
-namespace tallo::python {
+namespace tallo::host {
 
 using TokenValues = std::unordered_map<std::string, Vector>;
 using SumProduct = std::vector<std::vector<std::uint32_t>>;
@@ -98,4 +98,4 @@ private:
     SemiringTypes::map<std::variant, SharedCircuit> handle_;
 };
 
-}  // namespace tallo::python
+}  // namespace tallo::host

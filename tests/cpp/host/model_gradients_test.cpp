@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "circuit/semiring.h"
+#include "host/gradients.h"
 #include "language/tallo.h"
-#include "python/gradients.h"
 
 namespace tallo::gradients {
 namespace {

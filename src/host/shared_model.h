@@ -28,12 +28,12 @@
 #include "base/result.h"
 #include "base/vector.h"
 #include "circuit/semiring.h"
+#include "host/gradients.h"
+#include "host/rc_variant.h"
 #include "language/tallo.h"
 #include "language/typed_writer.h"
-#include "python/gradients.h"
-#include "python/rc_variant.h"
 
-namespace tallo::python {
+namespace tallo::host {
 
 // A parameter-group key to the names of its cause leaves.
 using ParameterGroups = std::unordered_map<std::string, std::vector<std::string>>;
@@ -130,4 +130,4 @@ private:
     Shared<TalloVariant> model_;
 };
 
-}  // namespace tallo::python
+}  // namespace tallo::host

@@ -1,9 +1,9 @@
 #pragma once
 
-// The plain work behind the writer classes: what the host's values become
-// before they are sent. Nothing here touches a Python object or takes a lock;
-// sending on an unbounded channel never blocks, so the writer classes call
-// these with the interpreter lock held.
+// The plain work behind the binding's number and density writers: what the
+// host's values become before they are sent. Nothing here touches a Python
+// object or takes a lock; sending on an unbounded channel never blocks, so the
+// writer classes call these with the interpreter lock held.
 #include <optional>
 #include <string>
 #include <variant>
@@ -13,7 +13,7 @@
 #include "channels/distribution.h"
 #include "channels/ipc.h"
 
-namespace tallo::python {
+namespace tallo {
 
 // Sends, on every target's channel in order, 1.0 where value[i] lies strictly
 // beyond the threshold (above it for a greater-than target, below it
@@ -27,4 +27,4 @@ void write_numbers(const std::vector<ComparisonTarget>& targets, const Vector& v
 // are ignored.
 std::variant<VectorDistribution, std::string> distribution_of(const std::string& name, std::vector<Vector> params);
 
-}  // namespace tallo::python
+}  // namespace tallo

@@ -1,9 +1,8 @@
-#include "python/graphviz.h"
+#include "base/child_process.h"
 
 #include <array>
 #include <cerrno>
 #include <csignal>
-#include <string_view>
 #include <utility>
 
 #include <fcntl.h>
@@ -13,12 +12,10 @@
 #include <unistd.h>
 
 #include "base/output_file.h"
-#include "base/panic.h"
-#include "python/messages.h"
 
 extern char** environ;
 
-namespace tallo::graphviz {
+namespace tallo {
 
 namespace {
 
@@ -154,42 +151,4 @@ Result<ProgramOutput> run_program(const std::string& program, const std::vector<
     return output;
 }
 
-std::string run_graphviz(const std::string& program, const std::vector<std::string>& arguments) {
-    Result<ProgramOutput> output = run_program(program, arguments);
-    if (!output) stop(messages::failed_to_run_graphviz(output.error().message));
-    return std::move(output.value().standard_output);
-}
-
-namespace {
-
-// The file at `path`, created or truncated, holding `text`, synced.
-Result<OutputFile> write_synced(const std::string& path, std::string_view text) {
-    Result<OutputFile> file = OutputFile::create(path);
-    if (!file) return file;
-    if (auto error = file.value().write_all(text)) return *error;
-    if (auto error = file.value().sync()) return *error;
-    return file;
-}
-
-}  // namespace
-
-std::optional<Error> write_svg(std::string_view dot_text, const std::string& path, bool keep_dot) {
-    const std::string dot_path = keep_dot ? path + ".dot" : path;
-    if (auto error = write_text_file(dot_path, dot_text)) return error;
-    Result<OutputFile> file = write_synced(path, run_graphviz("dot", {"-Tsvg", dot_path}));
-    if (!file) return file.error();
-    return std::nullopt;
-}
-
-std::optional<Error> write_combined_svg(std::string_view graphs, const std::string& path) {
-    // Each stage's file stays open until the end; they close newest first.
-    Result<OutputFile> combined = write_synced(path, graphs);
-    if (!combined) return combined.error();
-    Result<OutputFile> packed = write_synced(path, run_graphviz("gvpack", {"-u", path}));
-    if (!packed) return packed.error();
-    Result<OutputFile> rendered = write_synced(path, run_graphviz("dot", {"-Tsvg", path}));
-    if (!rendered) return rendered.error();
-    return std::nullopt;
-}
-
-}  // namespace tallo::graphviz
+}  // namespace tallo

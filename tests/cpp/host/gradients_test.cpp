@@ -1,4 +1,4 @@
-#include "python/gradients.h"
+#include "host/gradients.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "python/writers.h"
+#include "channels/writers.h"
 
 #include <gtest/gtest.h>
 
@@ -14,9 +14,9 @@
 #include "channels/channel.h"
 #include "channels/distribution.h"
 #include "channels/ipc.h"
-#include "python/messages.h"
+#include "channels/messages.h"
 
-namespace tallo::python {
+namespace tallo {
 namespace {
 
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
@@ -110,4 +110,4 @@ TEST(DistributionOfRows, ExponentialUsesOnlyItsFirstRow) {
 }
 
 }  // namespace
-}  // namespace tallo::python
+}  // namespace tallo
