@@ -23,6 +23,7 @@
 
 #include "channels/ipc.h"
 #include "channels/manager.h"
+#include "circuit/circuit_access.h"
 #include "circuit/reactive_circuit.h"
 #include "circuit/semiring.h"
 #include "tracking/foc_estimator.h"
@@ -118,10 +119,10 @@ struct Model {
         }
         // Each leaf marks one node; no update runs, so the node need not exist.
         auto guard = circuit.lock();
-        for (int i = 0; i < leaves; ++i) guard->leafs[static_cast<std::size_t>(i)].dependencies = {static_cast<std::uint32_t>(i)};
+        for (int i = 0; i < leaves; ++i) test::CircuitAccess::leafs(*guard)[static_cast<std::size_t>(i)].dependencies = {static_cast<std::uint32_t>(i)};
     }
 
-    double leaf(int i) const { return std::exp(circuit.lock()->leafs[static_cast<std::size_t>(i)].value[0]); }
+    double leaf(int i) const { return std::exp(circuit.lock()->leafs()[static_cast<std::size_t>(i)].value[0]); }
 
     SharedCircuit<LogProb> circuit;
     Manager<LogProb> manager;
@@ -209,15 +210,15 @@ double channel_throughput(long messages, int burst) {
     return static_cast<double>(messages) / seconds;
 }
 
-// The practical ceiling of a reader: `leaf::update` with a changed value in a
+// The practical ceiling of a reader: `update_leaf` with a changed value in a
 // loop on this thread, no channel and no lock.
 double bare_leaf_update_rate(long updates) {
     ReactiveCircuit<LogProb> circuit(1);
-    circuit.leafs.push_back(Leaf::create<LogProb>(Vector{0.5}, 0.0, "leaf", 0));
-    circuit.leafs[0].dependencies = {0};
+    circuit.add_leaf(Leaf::create<LogProb>(Vector{0.5}, 0.0, "leaf", 0));
+    test::CircuitAccess::leafs(circuit)[0].dependencies = {0};
     double timestamp = 1.0;
     const auto start = Clock::now();
-    for (long i = 0; i < updates; ++i) leaf::update<LogProb>(circuit, 0, Vector{i % 2 == 0 ? 0.25 : 0.75}, timestamp += 1e-3);
+    for (long i = 0; i < updates; ++i) circuit.update_leaf(0, Vector{i % 2 == 0 ? 0.25 : 0.75}, timestamp += 1e-3);
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     return static_cast<double>(updates) / seconds;
 }

@@ -33,6 +33,7 @@
 
 #include "base/vector.h"
 #include "circuit/algebraic_circuit.h"
+#include "circuit/circuit_access.h"
 #include "circuit/leaf.h"
 #include "circuit/reactive_circuit.h"
 #include "circuit/semiring.h"
@@ -87,12 +88,12 @@ void add_leaves(ReactiveCircuit<S>& circuit, std::uint32_t count, std::mt19937& 
     for (std::uint32_t i = 0; i < count; ++i) {
         Vector value(circuit.value_size);
         for (double& x : value.mutable_view()) x = probability(random);
-        const auto index = static_cast<std::uint32_t>(circuit.leafs.size());
+        const auto index = static_cast<std::uint32_t>(circuit.leafs().size());
         if constexpr (S::tag == SemiringTag::ProbGradient) {
-            circuit.leafs.push_back(
+            circuit.add_leaf(
                 Leaf::create_encoded(S::encode_leaf_vec(value, circuit.value_size, index), 0.0, "l", index));
         } else {
-            circuit.leafs.push_back(Leaf::create<S>(value, 0.0, "l", index));
+            circuit.add_leaf(Leaf::create<S>(value, 0.0, "l", index));
         }
     }
 }
@@ -114,7 +115,7 @@ struct Toggle {
     double timestamp = 1.0;
     void operator()(ReactiveCircuit<S>& circuit) {
         high = !high;
-        leaf::update(circuit, leaf, Vector(circuit.value_size, high ? 0.7 : 0.3), timestamp += 1.0);
+        circuit.update_leaf(leaf, Vector(circuit.value_size, high ? 0.7 : 0.3), timestamp += 1.0);
     }
 };
 
@@ -131,9 +132,9 @@ Measured measure_updates(std::string shape, ReactiveCircuit<LogProb>& circuit, s
     circuit.update();
     Toggle<LogProb> toggle{leaf};
     toggle(circuit);
-    const std::size_t dirty = circuit.dirty.size();
+    const std::size_t dirty = circuit.dirty().size();
     circuit.update();
-    Measured m{std::move(shape), circuit.structure.node_count(), dirty, 0, 0, 0};
+    Measured m{std::move(shape), circuit.structure().node_count(), dirty, 0, 0, 0};
     m.incremental = ns_per_call([&] {
         toggle(circuit);
         circuit.update();
@@ -170,17 +171,17 @@ ReactiveCircuit<LogProb> chains(std::uint32_t chain_count, std::uint32_t depth, 
         for (std::uint32_t d = 0; d < depth; ++d) {
             const std::string token = fmt::format("c{}d{}", c, d);
             circuit.add_sum_product(random_rows(10, 4, c * leaves_per_chain, leaves_per_chain, random), token);
-            const std::uint32_t node = circuit.target_nodes.at(token);
-            circuit.target_nodes.erase(token);
+            const std::uint32_t node = circuit.target_nodes().at(token);
+            test::CircuitAccess::target_nodes(circuit).erase(token);
             circuit.connect(above, node, row);
             above = node;
             row = 0;
         }
     }
     // The bottom of chain 0 alone reads leaf 0 from now on.
-    circuit.leafs.push_back(Leaf::create<LogProb>(Vector{0.5}, 0.0, "bottom", circuit.leafs.size()));
+    circuit.add_leaf(Leaf::create<LogProb>(Vector{0.5}, 0.0, "bottom", circuit.leafs().size()));
     const std::uint32_t bottom = depth;  // nodes 1..depth are chain 0, top to bottom
-    circuit.structure.node(bottom).push_leaf_row({static_cast<std::uint32_t>(circuit.leafs.size() - 1)});
+    test::CircuitAccess::structure(circuit).node(bottom).push_leaf_row({static_cast<std::uint32_t>(circuit.leafs().size() - 1)});
     circuit.update_dependencies();
     return circuit;
 }
@@ -202,7 +203,7 @@ void incremental_against_full(bool quick) {
     if (!quick) deep.push_back({1000, 30});
     for (Deep d : deep) {
         auto circuit = chains(d.chains, d.depth, random);
-        const auto leaf = static_cast<std::uint32_t>(circuit.leafs.size() - 1);
+        const auto leaf = static_cast<std::uint32_t>(circuit.leafs().size() - 1);
         rows.push_back(measure_updates(fmt::format("{} chains x {} nodes", d.chains, d.depth), circuit, leaf));
     }
 
@@ -245,7 +246,7 @@ void update_against_tokens() {
         auto circuit = token_roots(tokens, random);
         circuit.update();  // the layers and the token index
         const double update = ns_per_call([&] {
-            circuit.dirty.insert(0);
+            test::CircuitAccess::dirty(circuit).insert(0);
             if (circuit.update().size() != 1) std::abort();
         });
         Toggle<LogProb> toggle{0};
@@ -362,10 +363,10 @@ Throughput throughput(std::uint32_t value_size) {
     std::size_t multiplications = 0;
     for (const auto& term : node.minterms) multiplications += term.size();
     std::vector<const double*> columns;
-    for (const ColumnSource& source : node.columns) columns.push_back(circuit.leafs[source.index].value.data());
+    for (const ColumnSource& source : node.columns) columns.push_back(circuit.leafs()[source.index].value.data());
 
     Vector value;
-    const double evaluate_ns = ns_per_call([&] { value = node.evaluate(circuit); });
+    const double evaluate_ns = ns_per_call([&] { value = node.template evaluate<S>(circuit.evaluation_view()); });
     std::vector<double> product(width), acc(width), scaled(width), out(width);
     double hand_ns;
     if constexpr (S::tag != SemiringTag::ProbGradient) {
@@ -410,7 +411,7 @@ ReactiveCircuit<LogProb> layer(std::uint32_t nodes, std::uint32_t terms, std::mt
     for (std::uint32_t n = 0; n < nodes; ++n) {
         const std::string token = n == 0 ? "t" : fmt::format("n{}", n);
         circuit.add_sum_product(random_rows(terms, 5, 0, 100, random), token);
-        if (n != 0) circuit.target_nodes.erase(token);
+        if (n != 0) test::CircuitAccess::target_nodes(circuit).erase(token);
     }
     circuit.update_dependencies();
     return circuit;
@@ -434,14 +435,15 @@ void wide_layers(bool quick) {
     for (Size size : sizes) {
         auto circuit = layer(size.nodes, size.terms, random);
         std::size_t work = 0;
-        for (std::uint32_t n : circuit.structure.node_indices()) {
-            const AlgebraicCircuit& node = circuit.structure.node(n);
+        for (std::uint32_t n : circuit.structure().node_indices()) {
+            const AlgebraicCircuit& node = circuit.structure().node(n);
             work += node.minterms.size() * (node.columns.size() + 1) * node.value_size;
         }
         std::vector<Vector> values(size.nodes);
+        const EvaluationView view = circuit.evaluation_view();
         auto chunk = [&](std::size_t from, std::size_t to) {
             for (std::size_t i = from; i < to; ++i) {
-                values[i] = circuit.structure.unchecked_node(static_cast<std::uint32_t>(i)).evaluate(circuit);
+                values[i] = circuit.structure().unchecked_node(static_cast<std::uint32_t>(i)).evaluate<LogProb>(view);
             }
         };
         const double serial = ns_per_call([&] { chunk(0, size.nodes); });

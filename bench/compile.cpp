@@ -40,6 +40,7 @@
 
 #include <fmt/format.h>
 
+#include "circuit/circuit_access.h"
 #include "circuit/semiring.h"
 #include "language/asp.h"
 #include "language/asp_program.h"
@@ -165,9 +166,9 @@ double median(std::vector<double> times) {
 double circuit_us(const tallo::Dnf& dnf, tallo::Tallo<tallo::LogProb>& model) {
     const auto index = model.manager.get_index_map();
     const std::string& topic = model.targets.at(0).topic;
-    std::vector<tallo::Leaf> leafs = model.manager.circuit.lock()->leafs;
+    std::vector<tallo::Leaf> leafs = model.manager.circuit.lock()->leafs();
     tallo::ReactiveCircuit<tallo::LogProb> circuit(1);
-    circuit.leafs = std::move(leafs);
+    tallo::test::CircuitAccess::leafs(circuit) = std::move(leafs);
     const auto start = Clock::now();
     circuit.add_sum_product(tallo::product_terms(dnf, index), topic);
     return elapsed_us(start);
@@ -276,7 +277,7 @@ void against_clingo(const std::string& label, const std::string& model, int reps
         auto compiled = tallo::Tallo<tallo::LogProb>::compile(model, 1, false);
         compile_wall.push_back(elapsed_us(start) / 1e3);
         compile_cpu.push_back(thread_cpu_ms() - cpu_start);
-        products = compiled.manager.circuit.lock()->structure.node(0).minterms.size();
+        products = compiled.manager.circuit.lock()->structure().node(0).minterms.size();
     }
     std::remove(path.c_str());
 

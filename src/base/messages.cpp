@@ -16,14 +16,6 @@ std::string unwrap_err(std::string_view error) {
 
 std::string_view poisoned_mutex() { return "called `Result::unwrap()` on an `Err` value: PoisonError { .. }"; }
 
-std::string broadcast(std::size_t from_len, std::size_t to_len) {
-    return fmt::format("ndarray: could not broadcast array from shape: [{}] to: [{}]", from_len, to_len);
-}
-
-std::string_view array_index_out_of_bounds() { return "ndarray: index out of bounds"; }
-
-std::string_view unequal_dimensions() { return "assertion failed: part.equal_dim(dimension)"; }
-
 std::string os_error(std::string_view description, int error_number) {
     return fmt::format("{} (os error {})", description, error_number);
 }

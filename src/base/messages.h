@@ -1,7 +1,7 @@
 #pragma once
 
 // The fixed texts that every subsystem shares: the messages of stops raised by
-// bounds checks, absent values, poisoned mutexes and array operations. Hosts
+// bounds checks, absent values, poisoned mutexes and file output. Hosts
 // may match on them, so they exist here once and code and tests cite them from
 // here. Texts that belong to one subsystem live in that subsystem's own
 // `messages.h`.
@@ -23,15 +23,6 @@ std::string unwrap_err(std::string_view error);
 
 // "called `Result::unwrap()` on an `Err` value: PoisonError { .. }"
 std::string_view poisoned_mutex();
-
-// "ndarray: could not broadcast array from shape: [{}] to: [{}]"
-std::string broadcast(std::size_t from_len, std::size_t to_len);
-
-// "ndarray: index out of bounds"
-std::string_view array_index_out_of_bounds();
-
-// "assertion failed: part.equal_dim(dimension)"
-std::string_view unequal_dimensions();
 
 // A failed operating-system call: "{} (os error {})", the C library's
 // description of the error number, then the number.

@@ -8,6 +8,8 @@ namespace tallo {
 
 void stop(std::string message) { throw Panic(std::move(message)); }
 
+void stop(std::string_view message) { throw Panic(std::string(message)); }
+
 void report_stop(std::string_view where, std::string_view message) noexcept {
     try {
         std::string line = fmt::format("tallo: {} stopped: {}\n", where, message);

@@ -24,8 +24,11 @@ private:
     std::string message_;
 };
 
-// Stops the current operation with `message`.
+// Stops the current operation with `message`. The fixed texts come as views;
+// the literal overload keeps a plain "..." from matching both.
 [[noreturn]] void stop(std::string message);
+[[noreturn]] void stop(std::string_view message);
+[[noreturn]] inline void stop(const char* message) { stop(std::string_view(message)); }
 
 // Writes the report of a stop to standard error: one line naming the thread's
 // role and the stop's message. Used wherever a stop is caught.

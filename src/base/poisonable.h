@@ -67,7 +67,7 @@ public:
         mutex_.lock();
         if (poisoned_.load(std::memory_order_acquire)) {
             mutex_.unlock();
-            stop(std::string(messages::poisoned_mutex()));
+            stop(messages::poisoned_mutex());
         }
         return Guard(this);
     }
@@ -96,7 +96,6 @@ public:
     bool is_poisoned() const noexcept { return cell_->is_poisoned(); }
     explicit operator bool() const noexcept { return cell_ != nullptr; }
     long use_count() const noexcept { return cell_.use_count(); }
-    bool same_as(const Shared& other) const noexcept { return cell_ == other.cell_; }
 
 private:
     explicit Shared(std::shared_ptr<Poisonable<T>> cell) : cell_(std::move(cell)) {}

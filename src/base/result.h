@@ -36,7 +36,7 @@ public:
 private:
     template <std::size_t I, class Variant>
     static auto& require(Variant& outcome) {
-        if (outcome.index() != I) stop(std::string(messages::unwrap_none()));
+        if (outcome.index() != I) stop(messages::unwrap_none());
         return std::get<I>(outcome);
     }
 

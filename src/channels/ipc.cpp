@@ -20,7 +20,7 @@ std::optional<double> unix_time_now() noexcept {
 double timestamp_or_now(std::optional<double> timestamp) {
     if (timestamp) return *timestamp;
     const auto now = unix_time_now();
-    if (!now) stop(std::string(messages::unix_timestamp_failed()));
+    if (!now) stop(messages::unix_timestamp_failed());
     return *now;
 }
 

@@ -51,7 +51,7 @@ public:
                 run_guarded(role, std::move(body), *stopped);
             });
         } catch (const std::system_error&) {
-            stop(std::string(messages::failed_to_spawn_thread()));
+            stop(messages::failed_to_spawn_thread());
         }
         handle.stopped_ = std::move(stopped);
         return handle;

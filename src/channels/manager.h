@@ -66,8 +66,8 @@ public:
     std::size_t create_leaf(std::string name, Vector value) {
         auto guard = circuit.lock();
         ReactiveCircuit<S>& c = *guard;
-        const std::size_t index = c.leafs.size();
-        c.leafs.push_back(Leaf::create<S>(std::move(value), 0.0, std::move(name), static_cast<std::uint32_t>(index)));
+        const std::size_t index = c.leafs().size();
+        c.add_leaf(Leaf::create<S>(std::move(value), 0.0, std::move(name), static_cast<std::uint32_t>(index)));
         return index;
     }
 
@@ -137,14 +137,14 @@ public:
                 joined = false;
             }
         }
-        if (!joined) stop(std::string(messages::could_not_join_writer()));
+        if (!joined) stop(messages::could_not_join_writer());
     }
 
     std::vector<std::string> get_names() {
         auto guard = circuit.lock();
         std::vector<std::string> names;
-        names.reserve(guard->leafs.size());
-        for (const Leaf& leaf : guard->leafs) names.push_back(leaf.name);
+        names.reserve(guard->leafs().size());
+        for (const Leaf& leaf : guard->leafs()) names.push_back(leaf.name);
         return names;
     }
 
@@ -152,16 +152,16 @@ public:
     std::vector<Vector> get_values() {
         auto guard = circuit.lock();
         std::vector<Vector> values;
-        values.reserve(guard->leafs.size());
-        for (const Leaf& leaf : guard->leafs) values.push_back(S::decode(leaf.value));
+        values.reserve(guard->leafs().size());
+        for (const Leaf& leaf : guard->leafs()) values.push_back(S::decode(leaf.value));
         return values;
     }
 
     std::vector<double> get_frequencies() {
         auto guard = circuit.lock();
         std::vector<double> frequencies;
-        frequencies.reserve(guard->leafs.size());
-        for (const Leaf& leaf : guard->leafs) frequencies.push_back(leaf.frequency);
+        frequencies.reserve(guard->leafs().size());
+        for (const Leaf& leaf : guard->leafs()) frequencies.push_back(leaf.frequency);
         return frequencies;
     }
 
@@ -202,9 +202,9 @@ private:
         if (!channel.empty() && channel.front() == '/') channel.remove_prefix(1);
         auto guard = circuit.lock();
         const ReactiveCircuit<S>& c = *guard;
-        const auto found = std::find_if(c.leafs.begin(), c.leafs.end(),
+        const auto found = std::find_if(c.leafs().begin(), c.leafs().end(),
                                         [channel](const Leaf& leaf) { return leaf.name == channel; });
-        if (found != c.leafs.end()) return S::decode(found->value);
+        if (found != c.leafs().end()) return S::decode(found->value);
         return Vector(c.value_size);
     }
 

@@ -11,7 +11,7 @@
 //   update waits for at most that many. Complements are computed before the
 //   lock is taken, and a categorical reader copies its blocks before it too:
 //   the lock covers only the leaf writes.
-// - A reader never re-evaluates the circuit; `leaf::update` decides what is a
+// - A reader never re-evaluates the circuit; `update_leaf` decides what is a
 //   change and marks the dependent nodes dirty.
 // - A message for a leaf that the circuit does not hold (an index not below
 //   the leaf count when the message arrives) is dropped whole, without a stop:
@@ -20,7 +20,7 @@
 //   exists.
 // - A reader ends when its channel reports disconnection (drained, every
 //   sender gone), releasing its receiver and its circuit holder. On a poisoned
-//   circuit, or when `leaf::update` stops, it ends with the stop reported on
+//   circuit, or when `update_leaf` stops, it ends with the stop reported on
 //   standard error; no exception ever leaves the thread.
 // - Readers are detached as they start: the manager keeps a record and never
 //   joins them, and a reader that ends gives its thread back at once.
@@ -93,8 +93,8 @@ void run_single(IpcReceiver& receiver, const SharedCircuit<S>& circuit, std::uin
             slot.timestamp = message.timestamp;
         },
         [leaf](ReactiveCircuit<S>& c, IpcMessage& slot) {
-            if (leaf >= c.leafs.size()) return;
-            leaf::update<S>(c, leaf, std::move(slot.value), slot.timestamp);
+            if (leaf >= c.leafs().size()) return;
+            c.update_leaf(leaf, std::move(slot.value), slot.timestamp);
         });
 }
 
@@ -113,10 +113,10 @@ void run_dual(IpcReceiver& receiver, const SharedCircuit<S>& circuit, std::size_
             slot.message = std::move(message);
         },
         [a, b](ReactiveCircuit<S>& c, Slot& slot) {
-            if (a >= c.leafs.size() || b >= c.leafs.size()) return;
+            if (a >= c.leafs().size() || b >= c.leafs().size()) return;
             const double timestamp = slot.message.timestamp;
-            leaf::update<S>(c, static_cast<std::uint32_t>(a), std::move(slot.message.value), timestamp);
-            leaf::update<S>(c, static_cast<std::uint32_t>(b), std::move(slot.inverse), timestamp);
+            c.update_leaf(static_cast<std::uint32_t>(a), std::move(slot.message.value), timestamp);
+            c.update_leaf(static_cast<std::uint32_t>(b), std::move(slot.inverse), timestamp);
         });
 }
 
@@ -143,10 +143,10 @@ void run_categorical(IpcReceiver& receiver, const std::vector<std::size_t>& leav
         },
         [&leaves](ReactiveCircuit<S>& c, Slot& slot) {
             bool all_present = true;
-            for (std::size_t leaf : leaves) all_present = all_present && leaf < c.leafs.size();
+            for (std::size_t leaf : leaves) all_present = all_present && leaf < c.leafs().size();
             if (!all_present) return;
             for (std::size_t i = 0; i < slot.blocks.size(); ++i) {
-                leaf::update<S>(c, static_cast<std::uint32_t>(leaves[i]), std::move(slot.blocks[i]), slot.timestamp);
+                c.update_leaf(static_cast<std::uint32_t>(leaves[i]), std::move(slot.blocks[i]), slot.timestamp);
             }
         });
 }

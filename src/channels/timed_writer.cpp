@@ -12,9 +12,9 @@ namespace tallo {
 
 Period period_of_frequency(double frequency) {
     const double seconds = 1.0 / frequency;
-    if (seconds < 0.0) stop(std::string(messages::duration_negative()));
+    if (seconds < 0.0) stop(messages::duration_negative());
     // 2^64 seconds and beyond do not fit; NaN fails the comparison too.
-    if (!(seconds < 18446744073709551616.0)) stop(std::string(messages::duration_too_big()));
+    if (!(seconds < 18446744073709551616.0)) stop(messages::duration_too_big());
 
     const double whole = std::floor(seconds);
     std::uint64_t secs = static_cast<std::uint64_t>(whole);
@@ -39,7 +39,7 @@ Period period_of_frequency(double frequency) {
         }
     }
     if (nanos == 1'000'000'000u) {
-        if (secs == std::numeric_limits<std::uint64_t>::max()) stop(std::string(messages::duration_too_big()));
+        if (secs == std::numeric_limits<std::uint64_t>::max()) stop(messages::duration_too_big());
         ++secs;
         nanos = 0;
     }
@@ -71,7 +71,7 @@ void sample(IpcSender& sender, Receiver<StopSignal>& stop_signal, Period period,
             copy = *guard;
         }
         const auto now = unix_time_now();
-        if (!now) stop(std::string(messages::sampler_timestamp_failed()));
+        if (!now) stop(messages::sampler_timestamp_failed());
         (void)sender.send(IpcMessage{std::move(copy), *now});
 
         const auto deadline = deadline_after(std::chrono::steady_clock::now(), period);
@@ -117,7 +117,7 @@ void TimedIpcWriter::release() {
     if (auto handle = std::exchange(handle_, std::nullopt)) joined = handle->join();
     vector_ = Shared<Vector>();
     sender_.release();
-    if (!joined) stop(std::string(messages::could_not_join_writer()));
+    if (!joined) stop(messages::could_not_join_writer());
 }
 
 TimedIpcWriter::~TimedIpcWriter() {

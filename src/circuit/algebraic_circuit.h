@@ -35,11 +35,12 @@
 #include "base/messages.h"
 #include "base/panic.h"
 #include "base/vector.h"
+#include "circuit/leaf.h"
+#include "circuit/stable_graph.h"
 
 namespace tallo {
 
-template <class S>
-class ReactiveCircuit;
+struct EvaluationView;
 
 struct ColumnSource {
     enum Kind : std::uint32_t { Leaf = 0, Memory = 1 } kind;
@@ -179,8 +180,8 @@ public:
     }
 
     // The node's value in semiring S: the sum over the terms of the product
-    // of their columns' values, read from `circuit`'s leaves and edge
-    // memories. Every column is resolved once, used or not; a circuit without
+    // of their columns' values, read from the owning circuit's leaves and
+    // edge memories through `view`. Every column is resolved once, used or not; a circuit without
     // terms is S's zero and reads nothing. Allocates its product and sum once
     // per call (nothing when value_size is 1) and writes nothing but its own
     // vectors and its thread's column buffer.
@@ -189,7 +190,7 @@ public:
     // columns (the bounds text), on a memory column whose edge is not live
     // (the unwrap text), and on a column value whose length S's `mul` refuses.
     template <class S>
-    Vector evaluate(const ReactiveCircuit<S>& circuit) const;
+    Vector evaluate(const EvaluationView& view) const;
 
     // The DOT text of the terms as a record-shaped table, one field per term
     // (circuit/dot.cpp).
@@ -234,8 +235,16 @@ private:
     }
 };
 
+// What a node's evaluation reads of the circuit that owns it, and nothing
+// else: the leaves (for their values) and the graph whose edges hold the
+// memories. Valid while the circuit is not changed.
+struct EvaluationView {
+    std::span<const Leaf> leafs;
+    const StableGraph<AlgebraicCircuit, Vector>& structure;
+};
+
 template <class S>
-Vector AlgebraicCircuit::evaluate(const ReactiveCircuit<S>& circuit) const {
+Vector AlgebraicCircuit::evaluate(const EvaluationView& view) const {
     if (minterms.empty()) return S::zero(value_size);
 
     // Most nodes have few columns: resolve them into a stack array. Wide
@@ -250,7 +259,7 @@ Vector AlgebraicCircuit::evaluate(const ReactiveCircuit<S>& circuit) const {
         if (wide_values.size() < columns.size()) wide_values.resize(columns.size());
         values = wide_values.data();
     }
-    const auto& leafs = circuit.leafs;
+    const std::span<const Leaf> leafs = view.leafs;
     bool exact = true;  // every value has value_size elements
     for (std::size_t c = 0; c < columns.size(); ++c) {
         const ColumnSource source = columns[c];
@@ -258,8 +267,8 @@ Vector AlgebraicCircuit::evaluate(const ReactiveCircuit<S>& circuit) const {
             if (source.index >= leafs.size()) stop(messages::index_out_of_bounds(leafs.size(), source.index));
             values[c] = leafs[source.index].value.view();
         } else {
-            const Vector* memory = circuit.structure.find_edge(source.index);
-            if (!memory) stop(std::string(messages::unwrap_none()));
+            const Vector* memory = view.structure.find_edge(source.index);
+            if (!memory) stop(messages::unwrap_none());
             values[c] = memory->view();
         }
         exact = exact && values[c].size() == value_size;

@@ -7,6 +7,7 @@
 
 #include "base/messages.h"
 #include "base/panic.h"
+#include "circuit/messages.h"
 
 namespace tallo {
 
@@ -17,7 +18,7 @@ std::string column_label(ColumnSource source) {
 }
 
 std::string memory_value(const Vector& memory) {
-    if (memory.empty()) stop(std::string(messages::array_index_out_of_bounds()));
+    if (memory.empty()) stop(messages::array_index_out_of_bounds());
     const double first = memory[0];
     // fmt writes "nan" (and "-nan"); the label shows any not-a-number alike.
     if (std::isnan(first)) return "NaN";

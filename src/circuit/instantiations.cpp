@@ -1,6 +1,7 @@
 // The circuit templates, compiled here once for every semiring.
 #include "circuit/leaf.h"
 #include "circuit/reactive_circuit.h"
+#include "circuit/restructure.h"
 #include "circuit/semiring.h"
 
 namespace tallo {

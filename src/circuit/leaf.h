@@ -7,35 +7,25 @@
 //
 // Guarantees:
 // - `dependencies` is a `std::vector` kept ascending, each node index once;
-//   the circuit recomputes it, and `leaf::update` only reads it.
-// - `leaf::update` is the only way a signal changes a leaf. A value that the
-//   change test finds unchanged costs one encoding and one comparison and
-//   touches nothing else: not the value, the estimator, the frequency or the
-//   dirty set.
-// - An accepted change stores the value first, then asks the estimator (a
-//   stop there leaves the new value stored and no node marked), then marks
-//   every dependency dirty.
+//   the circuit recomputes it, and `ReactiveCircuit::update_leaf` only reads
+//   it.
+// - A signal changes a leaf only through `ReactiveCircuit::update_leaf`
+//   (circuit/reactive_circuit.h), which owns the change test, the estimate
+//   and the marking of dependencies.
 // - A value's length is not checked against the circuit's `value_size`; the
 //   evaluation that reads it decides.
-// - Nothing here locks: `leaf::update` runs under the circuit's mutex, held by
-//   its caller. Construction touches no shared state.
-#include <algorithm>
+// - Nothing here locks. Construction touches no shared state.
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
-#include "base/messages.h"
-#include "base/panic.h"
 #include "base/vector.h"
 #include "circuit/semiring.h"
 #include "tracking/foc_estimator.h"
 
 namespace tallo {
-
-template <class S>
-class ReactiveCircuit;
 
 // The name of the complement of the leaf or literal named `name`: "-{}".
 inline std::string complement_name(std::string_view name) { return "-" + std::string(name); }
@@ -64,33 +54,6 @@ struct Leaf {
         return Leaf{std::move(value), FoCEstimator(initial_timestamp), std::move(name), initial_timestamp, index, {}};
     }
 };
-
-namespace leaf {
-
-// Feeds the probabilities `value`, observed at `timestamp`, into the leaf at
-// `position` of `circuit`. In ProbGradient only the first probability counts:
-// it is stored as a dual number of at least `value_size` slots with the seed
-// of the leaf's own `index`. Stops on a position beyond the leaves (and, in
-// ProbGradient, on an empty value, checked first).
-template <class S>
-void update(ReactiveCircuit<S>& circuit, std::uint32_t position, Vector value, double timestamp) {
-    std::size_t length = value.size();
-    if constexpr (S::tag == SemiringTag::ProbGradient) {
-        if (value.empty()) stop(std::string(messages::array_index_out_of_bounds()));
-        length = std::max<std::size_t>(length, circuit.value_size);
-    }
-    if (position >= circuit.leafs.size()) stop(messages::index_out_of_bounds(circuit.leafs.size(), position));
-    Leaf& target = circuit.leafs[position];
-
-    Vector encoded = S::encode_leaf_vec(value, length, target.index);
-    if (is_unchanged(target.value, encoded)) return;
-
-    target.value = std::move(encoded);
-    target.frequency = target.estimator.update(timestamp);
-    circuit.dirty.insert(target.dependencies.begin(), target.dependencies.end());
-}
-
-}  // namespace leaf
 
 // A category leaf (position 0) and its complement (position 1, named "-" and
 // the category's name). Both start with frequency 0.0 and no dependencies;

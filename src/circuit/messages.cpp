@@ -28,4 +28,12 @@ std::string_view empty_target_token() { return "target_token cannot be empty!"; 
 
 std::string_view in_scope_missing() { return "in_scope must exist"; }
 
+std::string broadcast(std::size_t from_len, std::size_t to_len) {
+    return fmt::format("ndarray: could not broadcast array from shape: [{}] to: [{}]", from_len, to_len);
+}
+
+std::string_view array_index_out_of_bounds() { return "ndarray: index out of bounds"; }
+
+std::string_view unequal_dimensions() { return "assertion failed: part.equal_dim(dimension)"; }
+
 }  // namespace tallo::messages

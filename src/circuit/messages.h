@@ -2,6 +2,7 @@
 
 // The fixed texts of the circuit subsystem. Hosts may match on them, so code
 // and tests cite them from here.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -38,5 +39,15 @@ std::string_view empty_target_token();
 // Lifting a leaf out of a node whose terms do not use the leaf's column:
 // "in_scope must exist"
 std::string_view in_scope_missing();
+
+// The array operations on values:
+// "ndarray: could not broadcast array from shape: [{}] to: [{}]"
+std::string broadcast(std::size_t from_len, std::size_t to_len);
+
+// "ndarray: index out of bounds"
+std::string_view array_index_out_of_bounds();
+
+// "assertion failed: part.equal_dim(dimension)"
+std::string_view unequal_dimensions();
 
 }  // namespace tallo::messages

@@ -8,15 +8,18 @@
 //   consumer to a producer, and each edge's weight is the memory of the
 //   producer's latest value as the consumer reads it.
 // - `leafs` are only ever appended; a leaf's position is its `index`.
-// - `dirty` holds the nodes to recompute at the next `update`; leaves mark
-//   their `dependencies` into it, nothing is evaluated until then. It is a
+// - `dirty` holds the nodes to recompute at the next `update`; `update_leaf`
+//   marks a changed leaf's `dependencies` into it, nothing is evaluated until
+//   then. It is a
 //   `NodeSet` (circuit/node_set.h): marking and emptying do not allocate.
 // - `target_nodes` maps each target token to the node whose value it reports.
 //   Changing it is a structural change: `update` reads the tokens from an
-//   index built with `layers`, so whoever changes the map directly makes
-//   `layers` absent too (the operations below do).
+//   index built with `layers`, so the operations that change the map make
+//   `layers` absent too.
 // - `value_size` is at least 1: the number of slots of every value, one per
 //   batch slot (in ProbGradient one probability and its derivatives).
+// - These fields are private: the operations below are their only writers,
+//   and const accessors of the same names read them.
 // - The circuit has no lock of its own; it lives behind `SharedCircuit<S>`,
 //   whose mutex every caller holds for the whole of an operation.
 // - `layers`, when present, lists every live node once, by depth (the length
@@ -61,20 +64,21 @@
 
 namespace tallo {
 
+namespace test {
+struct CircuitAccess;
+}
+
 template <class S>
 class ReactiveCircuit {
 public:
-    StableGraph<AlgebraicCircuit, Vector> structure;  // edges run consumer -> producer; weight = memory
-    std::vector<Leaf> leafs;
-    NodeSet dirty;
-    std::unordered_map<std::string, std::uint32_t> target_nodes;
-    std::vector<std::uint32_t> partition;
-    std::optional<std::vector<std::vector<std::uint32_t>>> layers;
+    // The batch width, at least 1. A field of its own: a compiler that knows
+    // the width only after making the circuit sets it before any leaf or node
+    // exists.
     std::uint32_t value_size;
 
     // An empty circuit of batch width `value_size`; stops on 0.
     explicit ReactiveCircuit(std::uint32_t value_size_) : value_size(value_size_) {
-        if (value_size == 0) stop(std::string(messages::value_size_zero()));
+        if (value_size == 0) stop(messages::value_size_zero());
     }
 
     void add_sum_product(const std::vector<std::vector<std::uint32_t>>& sum_product, const std::string& target_token);
@@ -87,20 +91,74 @@ public:
                                             const std::string& target_token);
 
     // Moving leaves between levels and adapting the levels to the leaves'
-    // change frequencies: circuit/restructure.h.
+    // change frequencies: defined in circuit/restructure.h, compiled with
+    // the rest of the circuit in circuit/instantiations.cpp.
     void drop_leaf(std::uint32_t leaf);
     void lift_leaf(std::uint32_t leaf);
     std::pair<std::uint32_t, std::uint32_t> add_root(std::uint32_t node);  // (new root, its edge)
     std::uint32_t disconnect(std::uint32_t consumer, std::uint32_t producer);  // the row that read it
     std::uint32_t add_split_part(AlgebraicCircuit part, std::uint32_t leaf);
-    void adapt(const std::vector<double>& boundaries);
+    // The levels of the leaves' change frequencies clustered by `boundaries`
+    // (circuit/clustering.h), one per leaf; stops on a circuit without leaves.
+    std::vector<std::uint32_t> levels_for(const std::vector<double>& boundaries) const;
+    // Moves every leaf from its stored level in `partition` to its level in
+    // `levels`, then stores `levels` there.
+    void adapt(std::vector<std::uint32_t> levels);
+
+    // Appends `leaf`, whose `index` is its position: the number of leaves
+    // before it.
+    void add_leaf(Leaf leaf) { leafs_.push_back(std::move(leaf)); }
+
+    // Feeds the probabilities `value`, observed at `timestamp`, into the leaf
+    // at `position`: the only way a signal changes a leaf. In ProbGradient
+    // only the first probability counts: it is stored as a dual number of at
+    // least `value_size` slots with the seed of the leaf's own `index`. A
+    // value that the change test finds unchanged costs one encoding and one
+    // comparison and touches nothing else: not the value, the estimator, the
+    // frequency or `dirty`. An accepted change stores the value first, then
+    // asks the estimator (a stop there leaves the new value stored and no
+    // node marked), then marks every dependency dirty. Stops on a position
+    // beyond the leaves (and, in ProbGradient, on an empty value, checked
+    // first).
+    void update_leaf(std::uint32_t position, Vector value, double timestamp);
+
+    // ProbGradient: widens every leaf to one derivative slot per leaf, its
+    // own seeded with 1.0, and `value_size` with it. The values are written
+    // as they are: no change test, no estimate, nothing marked dirty. Stops
+    // on an empty leaf value or a leaf index beyond the leaves. Other
+    // semirings: nothing.
+    void seed_gradients();
+
+    // What the evaluation of a node reads of the circuit: the leaves' values
+    // and the edges' memories.
+    EvaluationView evaluation_view() const { return EvaluationView{leafs_, structure_}; }
+
+    // Read access to the fields the operations above keep consistent.
+    const StableGraph<AlgebraicCircuit, Vector>& structure() const { return structure_; }
+    const std::vector<Leaf>& leafs() const { return leafs_; }
+    const NodeSet& dirty() const { return dirty_; }
+    const std::unordered_map<std::string, std::uint32_t>& target_nodes() const { return target_nodes_; }
+    const std::vector<std::uint32_t>& partition() const { return partition_; }
+    const std::optional<std::vector<std::vector<std::uint32_t>>>& layers() const { return layers_; }
 
     // The DOT text of the graph (circuit/dot.h), and that text written to a
     // file: nothing on success, else the first I/O error.
-    std::string to_dot_text() const { return dot::reactive_circuit_text(structure, target_nodes); }
+    std::string to_dot_text() const { return dot::reactive_circuit_text(structure_, target_nodes_); }
     std::optional<Error> to_dot(const std::string& path) const { return write_text_file(path, to_dot_text()); }
 
 private:
+    // Tests and benchmarks build circuits that no operation here makes (a
+    // leaf's dependencies set by hand, a node without a token); they reach
+    // the fields through this.
+    friend struct test::CircuitAccess;
+
+    StableGraph<AlgebraicCircuit, Vector> structure_;  // edges run consumer -> producer; weight = memory
+    std::vector<Leaf> leafs_;
+    NodeSet dirty_;
+    std::unordered_map<std::string, std::uint32_t> target_nodes_;
+    std::vector<std::uint32_t> partition_;
+    std::optional<std::vector<std::vector<std::uint32_t>>> layers_;
+
     // Orders the nodes into `layers`, `depth_of_` and the token index; stops
     // on a cycle.
     void build_layers();
@@ -174,36 +232,36 @@ inline void write_memory(Vector& memory, const Vector& value) {
 template <class S>
 void ReactiveCircuit<S>::add_sum_product(const std::vector<std::vector<std::uint32_t>>& sum_product,
                                          const std::string& target_token) {
-    layers.reset();
-    auto [entry, added] = target_nodes.try_emplace(target_token, 0);
-    if (added) entry->second = structure.add_node(AlgebraicCircuit(value_size));
+    layers_.reset();
+    auto [entry, added] = target_nodes_.try_emplace(target_token, 0);
+    if (added) entry->second = structure_.add_node(AlgebraicCircuit(value_size));
     const std::uint32_t node_index = entry->second;
-    AlgebraicCircuit& node = structure.node(node_index);
+    AlgebraicCircuit& node = structure_.node(node_index);
 
     for (const auto& row : sum_product) node.push_leaf_row(row);
     for (const auto& row : sum_product) {
         for (std::uint32_t leaf : row) {
-            if (leaf >= leafs.size()) stop(messages::index_out_of_bounds(leafs.size(), leaf));
-            reactive_detail::insert_sorted(leafs[leaf].dependencies, node_index);
+            if (leaf >= leafs_.size()) stop(messages::index_out_of_bounds(leafs_.size(), leaf));
+            reactive_detail::insert_sorted(leafs_[leaf].dependencies, node_index);
         }
     }
-    dirty.insert(node_index);
+    dirty_.insert(node_index);
 }
 
 template <class S>
 void ReactiveCircuit<S>::update_dependencies() {
     // The nodes that hold each leaf, in ascending node order.
-    std::vector<std::vector<std::uint32_t>> holders(leafs.size());
-    for (std::uint32_t n : structure.node_indices()) {
-        for (const auto& entry : structure.unchecked_node(n).leaf_columns) {
+    std::vector<std::vector<std::uint32_t>> holders(leafs_.size());
+    for (std::uint32_t n : structure_.node_indices()) {
+        for (const auto& entry : structure_.unchecked_node(n).leaf_columns) {
             if (entry.first < holders.size()) holders[entry.first].push_back(n);
         }
     }
     // Breadth-first from the holders along incoming edges to every consumer;
     // `seen` is stamped with the leaf's number + 1 so it needs no clearing.
-    std::vector<std::size_t> seen(structure.node_bound(), 0);
+    std::vector<std::size_t> seen(structure_.node_bound(), 0);
     std::vector<std::uint32_t> queue;
-    for (std::size_t leaf = 0; leaf < leafs.size(); ++leaf) {
+    for (std::size_t leaf = 0; leaf < leafs_.size(); ++leaf) {
         const std::size_t stamp = leaf + 1;
         queue.clear();
         for (std::uint32_t n : holders[leaf]) {
@@ -211,8 +269,8 @@ void ReactiveCircuit<S>::update_dependencies() {
             seen[n] = stamp;
             queue.push_back(n);
             for (std::size_t at = queue.size() - 1; at < queue.size(); ++at) {
-                for (std::uint32_t e : structure.incoming(queue[at])) {
-                    const std::uint32_t consumer = structure.source(e);
+                for (std::uint32_t e : structure_.incoming(queue[at])) {
+                    const std::uint32_t consumer = structure_.source(e);
                     if (seen[consumer] == stamp) continue;
                     seen[consumer] = stamp;
                     queue.push_back(consumer);
@@ -220,42 +278,42 @@ void ReactiveCircuit<S>::update_dependencies() {
             }
         }
         std::sort(queue.begin(), queue.end());
-        leafs[leaf].dependencies.assign(queue.begin(), queue.end());
+        leafs_[leaf].dependencies.assign(queue.begin(), queue.end());
     }
 }
 
 template <class S>
 void ReactiveCircuit<S>::connect(std::uint32_t consumer, std::uint32_t producer, std::uint32_t row) {
-    layers.reset();
-    const std::uint32_t edge = structure.add_edge(consumer, producer, S::zero(value_size));
-    AlgebraicCircuit& node = structure.node(consumer);
+    layers_.reset();
+    const std::uint32_t edge = structure_.add_edge(consumer, producer, S::zero(value_size));
+    AlgebraicCircuit& node = structure_.node(consumer);
     node.add_col_to_minterm(row, node.create_memory(edge));
 }
 
 template <class S>
 void ReactiveCircuit<S>::build_layers() {
-    auto sorted = structure.topological_order();
+    auto sorted = structure_.topological_order();
     if (sorted.cycle) stop(messages::not_a_dag(*sorted.cycle));
 
     constexpr std::uint32_t NONE = StableGraph<AlgebraicCircuit, Vector>::END;
-    const std::uint32_t bound = structure.node_bound();
+    const std::uint32_t bound = structure_.node_bound();
     depth_of_.assign(bound, NONE);
     std::uint32_t deepest = 0;
     for (auto at = sorted.order.rbegin(); at != sorted.order.rend(); ++at) {
         std::uint32_t depth = 0;
-        for (std::uint32_t e : structure.outgoing(*at)) depth = std::max(depth, depth_of_[structure.target(e)] + 1);
+        for (std::uint32_t e : structure_.outgoing(*at)) depth = std::max(depth, depth_of_[structure_.target(e)] + 1);
         depth_of_[*at] = depth;
         deepest = std::max(deepest, depth);
     }
     std::vector<std::vector<std::uint32_t>> built(std::size_t{deepest} + 1);
-    for (std::uint32_t n : structure.node_indices()) built[depth_of_[n]].push_back(n);
+    for (std::uint32_t n : structure_.node_indices()) built[depth_of_[n]].push_back(n);
 
     // The tokens by node; a node's tokens in the order of their entries'
     // addresses in the map, the order in which updates have always reported
     // them. Tokens of nodes that are not live are never reported.
     std::vector<std::pair<std::uint32_t, const std::string*>> named;
-    named.reserve(target_nodes.size());
-    for (const auto& [token, node] : target_nodes) {
+    named.reserve(target_nodes_.size());
+    for (const auto& [token, node] : target_nodes_) {
         if (node < bound && depth_of_[node] != NONE) named.emplace_back(node, &token);
     }
     std::sort(named.begin(), named.end());
@@ -268,7 +326,7 @@ void ReactiveCircuit<S>::build_layers() {
     }
     for (std::size_t n = 0; n < bound; ++n) token_begin_[n + 1] += token_begin_[n];
 
-    layers = std::move(built);
+    layers_ = std::move(built);
 }
 
 template <class S>
@@ -279,8 +337,8 @@ std::unordered_map<std::string, Vector> ReactiveCircuit<S>::update() {
     // emptied one: no set is built, none freed. (A stopped update may have
     // left the snapshot full.)
     snapshot_.clear();
-    snapshot_.swap(dirty);
-    if (!layers) build_layers();
+    snapshot_.swap(dirty_);
+    if (!layers_) build_layers();
     if (snapshot_.empty()) return results;
 
     // The snapshot in layer order: by depth, then by node index, as the
@@ -295,18 +353,19 @@ std::unordered_map<std::string, Vector> ReactiveCircuit<S>::update() {
     std::sort(order_.begin(), order_.end());
 
     values_.resize(order_.size());
+    const EvaluationView view = evaluation_view();
     for (std::size_t begin = 0; begin < order_.size();) {
         std::size_t end = begin;
         std::size_t work = 0;
         while (end < order_.size() && order_[end].first == order_[begin].first) {
-            work += evaluation_work(structure.unchecked_node(order_[end].second));
+            work += evaluation_work(structure_.unchecked_node(order_[end].second));
             ++end;
         }
 
         // Evaluate the layer: only reads the circuit, writes only `values_`.
         auto evaluate_range = [&](std::size_t from, std::size_t to) {
             for (std::size_t i = from; i < to; ++i) {
-                values_[i] = structure.unchecked_node(order_[i].second).evaluate(*this);
+                values_[i] = structure_.unchecked_node(order_[i].second).template evaluate<S>(view);
             }
         };
         if (end - begin == 1 || work < reactive_detail::PARALLEL_WORK_THRESHOLD) {
@@ -323,9 +382,9 @@ std::unordered_map<std::string, Vector> ReactiveCircuit<S>::update() {
             for (std::uint32_t t = token_begin_[n]; t < token_begin_[n + 1]; ++t) {
                 results.insert_or_assign(token_names_[t], S::decode(value));
             }
-            for (std::uint32_t e : structure.incoming(n)) {
-                Vector* memory = structure.find_edge(e);
-                if (!memory) stop(std::string(messages::edge_missing()));
+            for (std::uint32_t e : structure_.incoming(n)) {
+                Vector* memory = structure_.find_edge(e);
+                if (!memory) stop(messages::edge_missing());
                 reactive_detail::write_memory(*memory, value);
             }
         }
@@ -339,40 +398,71 @@ std::unordered_map<std::string, Vector> ReactiveCircuit<S>::update() {
 
 template <class S>
 void ReactiveCircuit<S>::invalidate() {
-    auto sorted = structure.topological_order();
+    auto sorted = structure_.topological_order();
     if (sorted.cycle) stop(messages::not_a_dag(*sorted.cycle));
-    dirty.insert(sorted.order.begin(), sorted.order.end());
+    dirty_.insert(sorted.order.begin(), sorted.order.end());
+}
+
+template <class S>
+void ReactiveCircuit<S>::update_leaf(std::uint32_t position, Vector value, double timestamp) {
+    std::size_t length = value.size();
+    if constexpr (S::tag == SemiringTag::ProbGradient) {
+        if (value.empty()) stop(messages::array_index_out_of_bounds());
+        length = std::max<std::size_t>(length, value_size);
+    }
+    if (position >= leafs_.size()) stop(messages::index_out_of_bounds(leafs_.size(), position));
+    Leaf& target = leafs_[position];
+
+    Vector encoded = S::encode_leaf_vec(value, length, target.index);
+    if (is_unchanged(target.value, encoded)) return;
+
+    target.value = std::move(encoded);
+    target.frequency = target.estimator.update(timestamp);
+    dirty_.insert(target.dependencies.begin(), target.dependencies.end());
+}
+
+template <class S>
+void ReactiveCircuit<S>::seed_gradients() {
+    if constexpr (S::tag == SemiringTag::ProbGradient) {
+        const std::size_t n = leafs_.size();
+        const std::size_t width = n + 1;
+        value_size = static_cast<std::uint32_t>(width);
+        for (Leaf& leaf : leafs_) {
+            if (leaf.value.empty()) stop(messages::index_out_of_bounds(0, 0));
+            if (leaf.index >= n) stop(messages::index_out_of_bounds(width, std::size_t{1} + leaf.index));
+            Vector seeded(width, 0.0);
+            double* slots = seeded.mutable_data();
+            slots[0] = leaf.value[0];
+            slots[1 + leaf.index] = 1.0;
+            leaf.value = std::move(seeded);
+        }
+    }
 }
 
 template <class S>
 ReactiveCircuit<S> ReactiveCircuit<S>::from_sum_product(std::uint32_t value_size,
                                                         const std::vector<std::vector<std::uint32_t>>& sum_product,
                                                         const std::string& target_token) {
-    if (sum_product.empty()) stop(std::string(messages::empty_sum_product()));
-    if (target_token.empty()) stop(std::string(messages::empty_target_token()));
+    if (sum_product.empty()) stop(messages::empty_sum_product());
+    if (target_token.empty()) stop(messages::empty_target_token());
     ReactiveCircuit circuit(value_size);
     AlgebraicCircuit node(value_size);
     for (const auto& row : sum_product) node.push_leaf_row(row);
-    const std::uint32_t index = circuit.structure.add_node(std::move(node));
-    circuit.target_nodes.emplace(target_token, index);
+    const std::uint32_t index = circuit.structure_.add_node(std::move(node));
+    circuit.target_nodes_.emplace(target_token, index);
     circuit.update_dependencies();
-    circuit.dirty.insert(index);
+    circuit.dirty_.insert(index);
     return circuit;
 }
 
 }  // namespace tallo
 
-// The definitions of the leaf moves and adaptation, so that every user of the
-// circuit has them.
-#include "circuit/restructure.h"
-
 // Every semiring's circuit is compiled once, in circuit/instantiations.cpp;
 // every other file only declares these instantiations.
 #define TALLO_CIRCUIT_TEMPLATES(S, extern_)                                                 \
-    extern_ template class ReactiveCircuit<S>;                                              \
-    extern_ template Vector AlgebraicCircuit::evaluate<S>(const ReactiveCircuit<S>&) const; \
-    extern_ template struct Category<S>;                                                    \
-    extern_ template void leaf::update<S>(ReactiveCircuit<S>&, std::uint32_t, Vector, double);
+    extern_ template class ReactiveCircuit<S>;                                         \
+    extern_ template Vector AlgebraicCircuit::evaluate<S>(const EvaluationView&) const; \
+    extern_ template struct Category<S>;
 
 namespace tallo {
 TALLO_FOR_EACH_SEMIRING(TALLO_CIRCUIT_TEMPLATES, extern)

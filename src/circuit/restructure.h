@@ -24,11 +24,16 @@
 // - New nodes and edges take vacant slots, most recently vacated first. A
 //   split part re-creates its edges in the order of its columns.
 // - Every move discards the cached `layers` and rebuilds all `dependencies`.
-// - `adapt` prints one line, the new levels, and is the only circuit operation
-//   that writes to standard output.
+// - An adaptation is two calls: `levels_for` computes the new levels, which
+//   the caller prints, and `adapt` moves the leaves to them. Nothing here
+//   writes to standard output.
 //
 // A move that stops leaves whatever it changed changed; the caller holds the
 // circuit's mutex, which the stop poisons.
+//
+// These are members of ReactiveCircuit declared with it; their definitions
+// live here, apart from the rest, and only circuit/instantiations.cpp needs
+// them (every other file uses the compiled instantiations).
 #include <algorithm>
 #include <cstdint>
 #include <optional>
@@ -47,12 +52,12 @@ namespace tallo {
 
 template <class S>
 std::pair<std::uint32_t, std::uint32_t> ReactiveCircuit<S>::add_root(std::uint32_t node) {
-    const std::uint32_t root = structure.add_node(AlgebraicCircuit(value_size));
-    const std::uint32_t edge = structure.add_edge(root, node, S::zero(value_size));
-    dirty.insert(root);
-    AlgebraicCircuit& top = structure.unchecked_node(root);
+    const std::uint32_t root = structure_.add_node(AlgebraicCircuit(value_size));
+    const std::uint32_t edge = structure_.add_edge(root, node, S::zero(value_size));
+    dirty_.insert(root);
+    AlgebraicCircuit& top = structure_.unchecked_node(root);
     top.push_minterm({top.create_memory(edge)});
-    for (auto& entry : target_nodes) {
+    for (auto& entry : target_nodes_) {
         if (entry.second == node) entry.second = root;
     }
     return {root, edge};
@@ -60,16 +65,16 @@ std::pair<std::uint32_t, std::uint32_t> ReactiveCircuit<S>::add_root(std::uint32
 
 template <class S>
 std::uint32_t ReactiveCircuit<S>::disconnect(std::uint32_t consumer, std::uint32_t producer) {
-    const std::optional<std::uint32_t> edge = structure.edge_between(consumer, producer);
-    if (!edge) stop(std::string(messages::unwrap_none()));
-    AlgebraicCircuit& reader = structure.node(consumer);
+    const std::optional<std::uint32_t> edge = structure_.edge_between(consumer, producer);
+    if (!edge) stop(messages::unwrap_none());
+    AlgebraicCircuit& reader = structure_.node(consumer);
     const auto found = reader.edge_columns.find(*edge);
-    if (found == reader.edge_columns.end()) stop(std::string(messages::unwrap_none()));
+    if (found == reader.edge_columns.end()) stop(messages::unwrap_none());
     const std::uint32_t column = found->second;
     const std::vector<std::uint32_t> rows = reader.minterms_containing_col(column);
     if (rows.empty()) stop(messages::index_out_of_bounds(0, 0));
     reader.remove_col_inner(column);
-    structure.remove_edge(*edge);
+    structure_.remove_edge(*edge);
     return rows.front();
 }
 
@@ -86,84 +91,84 @@ std::uint32_t ReactiveCircuit<S>::add_split_part(AlgebraicCircuit part, std::uin
     for (const auto& [edge, column] : part.edge_columns) memories.emplace_back(column, edge);
     std::sort(memories.begin(), memories.end());
 
-    const std::uint32_t node = structure.add_node(std::move(part));
+    const std::uint32_t node = structure_.add_node(std::move(part));
     for (const auto& [column, old_edge] : memories) {
-        const std::uint32_t producer = structure.target(old_edge);
-        Vector memory = structure.edge(old_edge);  // shares the storage until either is written
-        const std::uint32_t new_edge = structure.add_edge(node, producer, std::move(memory));
-        structure.unchecked_node(node).remap_memory(column, old_edge, new_edge);
+        const std::uint32_t producer = structure_.target(old_edge);
+        Vector memory = structure_.edge(old_edge);  // shares the storage until either is written
+        const std::uint32_t new_edge = structure_.add_edge(node, producer, std::move(memory));
+        structure_.unchecked_node(node).remap_memory(column, old_edge, new_edge);
     }
     return node;
 }
 
 template <class S>
 void ReactiveCircuit<S>::lift_leaf(std::uint32_t leaf) {
-    layers.reset();
-    if (leaf >= leafs.size()) stop(messages::index_out_of_bounds(leafs.size(), leaf));
+    layers_.reset();
+    if (leaf >= leafs_.size()) stop(messages::index_out_of_bounds(leafs_.size(), leaf));
 
     // Only the nodes that hold the leaf now: consumers that receive it below
     // are not lifted again by this call.
     std::vector<std::uint32_t> holders;
-    for (std::uint32_t node : leafs[leaf].dependencies) {
-        const AlgebraicCircuit* circuit = structure.find_node(node);
+    for (std::uint32_t node : leafs_[leaf].dependencies) {
+        const AlgebraicCircuit* circuit = structure_.find_node(node);
         if (circuit && circuit->leaf_columns.contains(leaf)) holders.push_back(node);
     }
 
     for (std::uint32_t node : holders) {
         std::vector<std::uint32_t> consumers;  // in incoming-edge order
-        for (std::uint32_t edge : structure.incoming(node)) consumers.push_back(structure.source(edge));
+        for (std::uint32_t edge : structure_.incoming(node)) consumers.push_back(structure_.source(edge));
         if (consumers.empty()) consumers.push_back(add_root(node).first);
 
-        auto [in_scope, out_of_scope] = structure.node(node).split(leaf);
+        auto [in_scope, out_of_scope] = structure_.node(node).split(leaf);
         std::optional<std::uint32_t> without;
         if (out_of_scope) without = add_split_part(std::move(*out_of_scope), leaf);
-        if (!in_scope) stop(std::string(messages::in_scope_missing()));
+        if (!in_scope) stop(messages::in_scope_missing());
 
         // Terms that were the leaf alone leave nothing in the part; each comes
         // back in the consumer as a term of its own.
         const auto leaf_column = in_scope->leaf_columns.find(leaf);
-        if (leaf_column == in_scope->leaf_columns.end()) stop(std::string(messages::unwrap_none()));
+        if (leaf_column == in_scope->leaf_columns.end()) stop(messages::unwrap_none());
         const AlgebraicCircuit::Term leaf_alone{leaf_column->second};
         const auto alone =
             static_cast<std::size_t>(std::count(in_scope->minterms.begin(), in_scope->minterms.end(), leaf_alone));
 
         // The part that multiplies the leaf, unless nothing of it is left.
         const std::uint32_t joined = add_split_part(std::move(*in_scope), leaf);
-        const bool keep_joined = !structure.unchecked_node(joined).minterms.empty();
-        if (!keep_joined) structure.remove_node(joined);
+        const bool keep_joined = !structure_.unchecked_node(joined).minterms.empty();
+        if (!keep_joined) structure_.remove_node(joined);
 
         for (std::uint32_t parent : consumers) {
             const std::uint32_t row = disconnect(parent, node);
-            AlgebraicCircuit& consumer = structure.node(parent);
+            AlgebraicCircuit& consumer = structure_.node(parent);
             AlgebraicCircuit::Term with_leaf = consumer.minterms[row];
             with_leaf.push_back(consumer.ensure_leaf(leaf));
             for (std::size_t i = 0; i < alone; ++i) consumer.push_minterm(with_leaf);
             if (keep_joined) {
                 const std::uint32_t joined_row = consumer.push_minterm(with_leaf);
                 connect(parent, joined, joined_row);
-                dirty.insert(joined);
+                dirty_.insert(joined);
             }
             if (without) {
                 connect(parent, *without, row);
-                dirty.insert(*without);
+                dirty_.insert(*without);
             } else {
-                auto& terms = structure.node(parent).minterms;
+                auto& terms = structure_.node(parent).minterms;
                 terms.erase(terms.begin() + row);
             }
         }
-        structure.remove_node(node);
+        structure_.remove_node(node);
     }
     update_dependencies();
 }
 
 template <class S>
 void ReactiveCircuit<S>::drop_leaf(std::uint32_t leaf) {
-    layers.reset();
-    if (leaf >= leafs.size()) stop(messages::index_out_of_bounds(leafs.size(), leaf));
+    layers_.reset();
+    if (leaf >= leafs_.size()) stop(messages::index_out_of_bounds(leafs_.size(), leaf));
 
-    const std::vector<std::uint32_t> snapshot = leafs[leaf].dependencies;
+    const std::vector<std::uint32_t> snapshot = leafs_[leaf].dependencies;
     for (std::uint32_t node : snapshot) {
-        const AlgebraicCircuit* visited = structure.find_node(node);
+        const AlgebraicCircuit* visited = structure_.find_node(node);
         if (!visited) continue;
         const auto found = visited->leaf_columns.find(leaf);
         if (found == visited->leaf_columns.end()) continue;
@@ -173,7 +178,7 @@ void ReactiveCircuit<S>::drop_leaf(std::uint32_t leaf) {
             // A term that reads a producer hands the leaf to it; the lowest
             // memory column decides. Otherwise the leaf gets a node of its own.
             std::optional<std::uint32_t> memory_edge;
-            const AlgebraicCircuit& holder = structure.node(node);
+            const AlgebraicCircuit& holder = structure_.node(node);
             for (std::uint32_t c : holder.minterms[row]) {
                 if (c >= holder.columns.size()) stop(messages::index_out_of_bounds(holder.columns.size(), c));
                 if (holder.columns[c].kind == ColumnSource::Memory) {
@@ -182,7 +187,7 @@ void ReactiveCircuit<S>::drop_leaf(std::uint32_t leaf) {
                 }
             }
             if (memory_edge) {
-                AlgebraicCircuit& producer = structure.node(structure.target(*memory_edge));
+                AlgebraicCircuit& producer = structure_.node(structure_.target(*memory_edge));
                 const std::uint32_t leaf_in_producer = producer.ensure_leaf(leaf);
                 for (std::uint32_t r = 0; r < producer.minterms.size(); ++r) {
                     producer.add_col_to_minterm(r, leaf_in_producer);
@@ -190,40 +195,41 @@ void ReactiveCircuit<S>::drop_leaf(std::uint32_t leaf) {
             } else {
                 AlgebraicCircuit alone(value_size);
                 alone.push_minterm({alone.ensure_leaf(leaf)});
-                connect(node, structure.add_node(std::move(alone)), row);
+                connect(node, structure_.add_node(std::move(alone)), row);
             }
         }
 
         // Every term that held the leaf reads a memory column now, so none is
         // left empty. Terms that were empty before, the semiring's one, stay:
         // removing them would change the node's value.
-        structure.node(node).remove_col_inner(column);
-        for (std::uint32_t edge : structure.outgoing(node)) dirty.insert(structure.target(edge));
+        structure_.node(node).remove_col_inner(column);
+        for (std::uint32_t edge : structure_.outgoing(node)) dirty_.insert(structure_.target(edge));
     }
     update_dependencies();
 }
 
 template <class S>
-void ReactiveCircuit<S>::adapt(const std::vector<double>& boundaries) {
-    if (leafs.empty()) stop(std::string(messages::unwrap_none()));
+std::vector<std::uint32_t> ReactiveCircuit<S>::levels_for(const std::vector<double>& boundaries) const {
+    if (leafs_.empty()) stop(messages::unwrap_none());
     std::vector<double> frequencies;
-    frequencies.reserve(leafs.size());
-    for (const Leaf& leaf : leafs) frequencies.push_back(leaf.frequency);
-    std::vector<std::uint32_t> levels = clustering::partitioning(frequencies, boundaries);
+    frequencies.reserve(leafs_.size());
+    for (const Leaf& leaf : leafs_) frequencies.push_back(leaf.frequency);
+    return clustering::partitioning(frequencies, boundaries);
+}
 
-    clustering::print_levels(levels);
-
+template <class S>
+void ReactiveCircuit<S>::adapt(std::vector<std::uint32_t> levels) {
     // A leaf without a stored level (every leaf at the first adaptation, and
     // leaves added since the last one) sits where `add_sum_product` put it,
     // at level 0.
-    for (std::uint32_t i = 0; i < levels.size() || i < partition.size(); ++i) {
+    for (std::uint32_t i = 0; i < levels.size() || i < partition_.size(); ++i) {
         if (i >= levels.size()) stop(messages::index_out_of_bounds(levels.size(), i));
-        const std::int64_t from = i < partition.size() ? partition[i] : 0;
+        const std::int64_t from = i < partition_.size() ? partition_[i] : 0;
         const std::int64_t to = levels[i];
         for (std::int64_t d = from; d < to; ++d) drop_leaf(i);
         for (std::int64_t d = to; d < from; ++d) lift_leaf(i);
     }
-    partition = std::move(levels);
+    partition_ = std::move(levels);
 }
 
 }  // namespace tallo

@@ -76,7 +76,7 @@ inline double min_nan_ignored(double product, double column) {
 }
 
 inline void require_equal_length(std::size_t column, std::size_t product) {
-    if (column != product) stop(std::string(messages::unequal_dimensions()));
+    if (column != product) stop(messages::unequal_dimensions());
 }
 
 // An accumulator that starts at `start` in every slot and folds each term in
@@ -268,7 +268,7 @@ struct ProbGradient {
     static Vector zero(std::size_t n) { return Vector(n, 0.0); }
     // 1.0 in slot 0, derivatives 0.0; a dual number needs its probability slot.
     static Vector one(std::size_t n) {
-        if (n == 0) stop(std::string(messages::array_index_out_of_bounds()));
+        if (n == 0) stop(messages::array_index_out_of_bounds());
         Vector out(n, 0.0);
         out.mutable_data()[0] = 1.0;
         return out;
@@ -281,7 +281,7 @@ struct ProbGradient {
     static void mul(std::span<double> product, std::span<const double> column) {
         const std::size_t n = product.size();
         if (n == 0 || column.empty() || (n > 1 && column.size() < n)) {
-            stop(std::string(messages::array_index_out_of_bounds()));
+            stop(messages::array_index_out_of_bounds());
         }
         double* __restrict a = product.data();
         const double* __restrict b = column.data();
@@ -295,7 +295,7 @@ struct ProbGradient {
     // probability, the seed 1.0 in slot 1 + index when that slot exists, 0.0
     // elsewhere. Every probability after the first is ignored.
     static Vector encode_leaf_vec(const Vector& probabilities, std::size_t length, std::uint32_t index) {
-        if (probabilities.empty() || length == 0) stop(std::string(messages::array_index_out_of_bounds()));
+        if (probabilities.empty() || length == 0) stop(messages::array_index_out_of_bounds());
         Vector out(length, 0.0);
         double* o = out.mutable_data();
         o[0] = probabilities[0];

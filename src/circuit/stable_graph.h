@@ -77,7 +77,6 @@ public:
     std::uint32_t edge_count() const noexcept { return edge_count_; }
     // One past the greatest index a slot has (live or vacant).
     std::uint32_t node_bound() const noexcept { return static_cast<std::uint32_t>(nodes_.size()); }
-    std::uint32_t edge_bound() const noexcept { return static_cast<std::uint32_t>(edges_.size()); }
 
     // ---- mutation ----
     NodeIndex add_node(N weight) {
@@ -338,12 +337,12 @@ private:
 
     template <class T>
     static T* checked(T* found) {
-        if (!found) stop(std::string(messages::unwrap_none()));
+        if (!found) stop(messages::unwrap_none());
         return found;
     }
 
     NodeIndex endpoint(EdgeIndex e, int direction) const {
-        if (!contains_edge(e)) stop(std::string(messages::unwrap_none()));
+        if (!contains_edge(e)) stop(messages::unwrap_none());
         return edges_[e].node[direction];
     }
 

@@ -41,7 +41,7 @@ bool selected(const std::optional<std::unordered_set<std::string>>& selection, c
 
 void apply(ReactiveCircuit<ProbGradient>& circuit, const Pending& pending, double timestamp) {
     for (const auto& [leaf, probability] : pending) {
-        leaf::update<ProbGradient>(circuit, leaf, Vector(circuit.value_size, probability), timestamp);
+        circuit.update_leaf(leaf, Vector(circuit.value_size, probability), timestamp);
     }
 }
 
@@ -61,7 +61,7 @@ Unpacked unpack_gradients(const std::unordered_map<std::string, Vector>& result,
 }
 
 Unpacked gradient_update(ReactiveCircuit<ProbGradient>& circuit) {
-    return unpack_gradients(circuit.update(), circuit.leafs);
+    return unpack_gradients(circuit.update(), circuit.leafs());
 }
 
 Unpacked full_gradient_update(ReactiveCircuit<ProbGradient>& circuit) {
@@ -74,8 +74,8 @@ void fit(ReactiveCircuit<ProbGradient>& circuit, const Derivatives& gradients, d
     const double t = lr * loss;
     const auto chosen = selection(atoms);
     Pending pending;
-    for (std::uint32_t i = 0; i < circuit.leafs.size(); ++i) {
-        const Leaf& leaf = circuit.leafs[i];
+    for (std::uint32_t i = 0; i < circuit.leafs().size(); ++i) {
+        const Leaf& leaf = circuit.leafs()[i];
         if (!selected(chosen, leaf.name)) continue;
         auto derivative = gradients.find(leaf.name);
         if (derivative == gradients.end()) continue;
@@ -90,7 +90,7 @@ void fit_parameters(ReactiveCircuit<ProbGradient>& circuit,
                     const std::optional<std::vector<std::string>>& parameters, double timestamp) {
     const double f = lr * loss;
     std::unordered_map<std::string, std::uint32_t> index;
-    for (std::uint32_t i = 0; i < circuit.leafs.size(); ++i) index.insert_or_assign(circuit.leafs[i].name, i);
+    for (std::uint32_t i = 0; i < circuit.leafs().size(); ++i) index.insert_or_assign(circuit.leafs()[i].name, i);
 
     const auto chosen = selection(parameters);
     Pending pending;
@@ -102,7 +102,7 @@ void fit_parameters(ReactiveCircuit<ProbGradient>& circuit,
         }
         auto first = index.find(names.front());
         if (first == index.end()) continue;
-        const double u = stepped(probability_of(circuit.leafs[first->second]), g * f);
+        const double u = stepped(probability_of(circuit.leafs()[first->second]), g * f);
         const double c = 1.0 - u;
         for (const std::string& name : names) {
             if (auto leaf = index.find(name); leaf != index.end()) pending.emplace_back(leaf->second, u);

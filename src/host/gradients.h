@@ -13,7 +13,7 @@
 //   the others are reported. Leaves that share a name give one entry, that
 //   of the highest index.
 // - The fitting steps compute every new probability from the values as they
-//   were before the call, then apply them in order through `leaf::update`,
+//   were before the call, then apply them in order through `update_leaf`,
 //   so a value within the change tolerance stays as it was and a changed leaf
 //   updates its change frequency and marks its dependent nodes dirty. Nothing
 //   is evaluated: the next update shows the effect.

@@ -53,8 +53,8 @@ std::optional<Error> write_combined_svg(std::string_view graphs, const std::stri
 template <class S>
 std::string combined_dot_text(const ReactiveCircuit<S>& circuit) {
     std::string graphs = circuit.to_dot_text();
-    for (std::uint32_t node : circuit.structure.node_indices()) {
-        graphs += circuit.structure.unchecked_node(node).to_dot_text();
+    for (std::uint32_t node : circuit.structure().node_indices()) {
+        graphs += circuit.structure().unchecked_node(node).to_dot_text();
     }
     return graphs;
 }

@@ -1,5 +1,6 @@
 #include "host/rc_variant.h"
 
+#include "circuit/clustering.h"
 #include "circuit/leaf.h"
 #include "host/graphviz.h"
 #include "host/messages.h"
@@ -19,8 +20,8 @@ RCVariant RCVariant::from_sum_product(std::uint32_t value_size, const SumProduct
 std::uint32_t RCVariant::add_leaf(Vector probabilities, double initial_timestamp, std::string name) const {
     return visit([&]<class S>(const SharedCircuit<S>& handle) {
         auto circuit = handle.lock();
-        auto index = static_cast<std::uint32_t>(circuit->leafs.size());
-        circuit->leafs.push_back(Leaf::create<S>(std::move(probabilities), initial_timestamp, std::move(name), index));
+        auto index = static_cast<std::uint32_t>(circuit->leafs().size());
+        circuit->add_leaf(Leaf::create<S>(std::move(probabilities), initial_timestamp, std::move(name), index));
         return index;
     });
 }
@@ -28,7 +29,7 @@ std::uint32_t RCVariant::add_leaf(Vector probabilities, double initial_timestamp
 void RCVariant::update_leaf(std::uint32_t index, Vector value, double timestamp) const {
     visit([&]<class S>(const SharedCircuit<S>& handle) {
         auto circuit = handle.lock();
-        leaf::update<S>(*circuit, index, std::move(value), timestamp);
+        circuit->update_leaf(index, std::move(value), timestamp);
     });
 }
 
@@ -77,7 +78,12 @@ void RCVariant::drop_leaf(std::uint32_t index) const {
 }
 
 void RCVariant::adapt(const std::vector<double>& boundaries) const {
-    visit([&]<class S>(const SharedCircuit<S>& handle) { handle.lock()->adapt(boundaries); });
+    visit([&]<class S>(const SharedCircuit<S>& handle) {
+        auto circuit = handle.lock();
+        std::vector<std::uint32_t> levels = circuit->levels_for(boundaries);
+        clustering::print_levels(levels);  // before the moves, which may stop
+        circuit->adapt(std::move(levels));
+    });
 }
 
 std::optional<Error> RCVariant::to_dot(const std::string& path) const {

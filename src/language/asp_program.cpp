@@ -49,7 +49,7 @@ void write_source_choices(std::string& program, const std::vector<Source>& sourc
                 }
                 break;
             case DataType::Categorical:
-                stop(std::string(messages::unreachable()));
+                stop(messages::unreachable());
         }
     }
 }

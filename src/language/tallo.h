@@ -115,7 +115,7 @@ Tallo<S> Tallo<S>::compile(std::string_view model, std::uint32_t value_size, boo
     }
     // A batch width of 0 would leave every leaf value empty and every later
     // signal of one slot at odds with them; refuse it before anything exists.
-    if (value_size == 0) stop(std::string(messages::value_size_zero()));
+    if (value_size == 0) stop(messages::value_size_zero());
 
     Tallo compiled(SharedCircuit<S>::make(1u));
     ModelStatements statements = parse_model(model);
@@ -131,7 +131,7 @@ Tallo<S> Tallo<S>::compile(std::string_view model, std::uint32_t value_size, boo
     compiled.create_source_leaves();
     compiled.create_categorical_leaves();
     compiled.create_ground_head_causes();
-    if (verbose) verbose::print_setup(compiled.manager.circuit.lock()->leafs.size());
+    if (verbose) verbose::print_setup(compiled.manager.circuit.lock()->leafs().size());
     if (compiled.targets.empty()) return compiled;
 
     const Target& target = compiled.targets.front();
@@ -182,7 +182,7 @@ void Tallo<S>::create_source_leaves() {
                 break;
             }
             case DataType::Categorical:
-                stop(std::string(messages::unreachable()));
+                stop(messages::unreachable());
         }
     }
 }
@@ -261,20 +261,9 @@ void Tallo<S>::seed_gradients() {
     if constexpr (S::tag != SemiringTag::ProbGradient) {
         (void)manager.circuit.lock();
     } else {
-        const std::size_t n = manager.circuit.lock()->leafs.size();
+        const std::size_t n = manager.circuit.lock()->leafs().size();
         value_size = n + 1;
-        auto guard = manager.circuit.lock();
-        ReactiveCircuit<S>& circuit = *guard;
-        circuit.value_size = static_cast<std::uint32_t>(value_size);
-        for (Leaf& leaf : circuit.leafs) {
-            if (leaf.value.empty()) stop(messages::index_out_of_bounds(0, 0));
-            if (leaf.index >= n) stop(messages::index_out_of_bounds(value_size, std::size_t{1} + leaf.index));
-            Vector seeded(value_size, 0.0);
-            double* slots = seeded.mutable_data();
-            slots[0] = leaf.value[0];
-            slots[1 + leaf.index] = 1.0;
-            leaf.value = std::move(seeded);
-        }
+        manager.circuit.lock()->seed_gradients();
     }
 }
 
@@ -329,7 +318,7 @@ Result<TypedWriter> Tallo<S>::make_writer_for(std::string_view source_name) {
         case DataType::Categorical:
             break;
     }
-    stop(std::string(messages::unreachable()));
+    stop(messages::unreachable());
 }
 
 }  // namespace tallo

@@ -18,7 +18,7 @@ enum class Failure {
 template <Failure failure = Failure::stop>
 Ref made(PyObject* object) {
     if (!object) {
-        if constexpr (failure == Failure::stop) stop(std::string(messages::python_api_call_failed()));
+        if constexpr (failure == Failure::stop) stop(messages::python_api_call_failed());
         throw_error();
     }
     return Ref::steal(object);

@@ -32,7 +32,7 @@ Eigen::Map<const Fixed<R, C>> view(const Matrix<R, C>& m) {
     return Eigen::Map<const Fixed<R, C>>(m.elements.data());
 }
 
-[[noreturn]] inline void inversion_failed() { stop(std::string(messages::kalman_inversion_failed())); }
+[[noreturn]] inline void inversion_failed() { stop(messages::kalman_inversion_failed()); }
 
 // The inverse of `s`: directly for one element, otherwise by LU with partial
 // pivoting (the library's decomposition carries on past a zero pivot, so the

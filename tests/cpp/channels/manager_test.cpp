@@ -28,7 +28,7 @@ struct Fixture {
 
     // Waits until leaf `index` holds `expected` (probability space).
     bool leaf_becomes(std::size_t index, const Vector& expected) {
-        return eventually([&] { return nearly_equal(S::decode(circuit.lock()->leafs[index].value), expected); });
+        return eventually([&] { return nearly_equal(S::decode(circuit.lock()->leafs()[index].value), expected); });
     }
     // Waits until only this fixture (and the manager, while it lives) hold
     // the circuit: every reader has ended.
@@ -76,7 +76,7 @@ TEST(Manager, CreatesLeavesInOrderAndAnswersAboutThem) {
     EXPECT_EQ(m.create_leaf("rain", Vector{0.5}), 0u);
     EXPECT_EQ(m.create_leaf("wet", Vector{0.25}), 1u);
     EXPECT_EQ(m.create_leaf("rain", Vector{1.0}), 2u);
-    EXPECT_EQ(f.circuit.lock()->leafs[0].value, (Vector{std::log(0.5)})) << "stored in the semiring's encoding";
+    EXPECT_EQ(f.circuit.lock()->leafs()[0].value, (Vector{std::log(0.5)})) << "stored in the semiring's encoding";
     EXPECT_EQ(m.get_names(), (std::vector<std::string>{"rain", "wet", "rain"}));
     const auto values = m.get_values();
     ASSERT_EQ(values.size(), 3u);
@@ -221,13 +221,13 @@ TEST(Manager, TeardownKeepsAReaderAliveWhileAWriterIsHeld) {
     f.manager.reset();
 
     EXPECT_TRUE(eventually([&] { return f.circuit.use_count() == 2; })) << "the reader of /b drained and ended";
-    EXPECT_TRUE(nearly_equal(LogProb::decode(f.circuit.lock()->leafs[1].value), Vector{0.25}));
+    EXPECT_TRUE(nearly_equal(LogProb::decode(f.circuit.lock()->leafs()[1].value), Vector{0.25}));
     held.write(Vector{0.75}, 2.0);
     EXPECT_TRUE(f.leaf_becomes(0, Vector{0.75})) << "the reader of /a still updates the circuit";
     for (int i = 0; i < 100; ++i) held.write(Vector{i % 2 == 0 ? 0.125 : 0.375}, 3.0 + i);
     held = IpcWriter(make_channel<IpcMessage>().first);
     EXPECT_TRUE(f.readers_ended());
-    EXPECT_TRUE(nearly_equal(LogProb::decode(f.circuit.lock()->leafs[0].value), Vector{0.375}))
+    EXPECT_TRUE(nearly_equal(LogProb::decode(f.circuit.lock()->leafs()[0].value), Vector{0.375}))
         << "queued messages were applied";
 }
 

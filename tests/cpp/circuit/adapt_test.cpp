@@ -2,9 +2,12 @@
 
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/messages.h"
+#include "circuit/circuit_access.h"
+#include "circuit/clustering.h"
 #include "circuit/restructure.h"
 #include "restructure_fixture.h"
 #include "stop_message.h"
@@ -22,6 +25,14 @@ using test::well_formed;
 using testing::stop_message;
 using Levels = std::vector<std::set<std::uint32_t>>;
 
+// An adaptation as the host runs it: the levels, printed, then the moves.
+template <class S>
+void adapt_printing(ReactiveCircuit<S>& circuit, const std::vector<double>& boundaries) {
+    std::vector<std::uint32_t> levels = circuit.levels_for(boundaries);
+    clustering::print_levels(levels);
+    circuit.adapt(std::move(levels));
+}
+
 // Four leaves in two terms under one root, frequencies set by hand.
 class Adapt : public ::testing::Test {
 protected:
@@ -31,14 +42,14 @@ protected:
     }
 
     void set_frequencies(const std::vector<double>& frequencies) {
-        for (std::size_t i = 0; i < frequencies.size(); ++i) circuit_.leafs[i].frequency = frequencies[i];
+        for (std::size_t i = 0; i < frequencies.size(); ++i) test::CircuitAccess::leafs(circuit_)[i].frequency = frequencies[i];
     }
 
     // Adapts, returns the printed line, and checks that the target kept its
     // value through the next update.
     std::string adapt(const std::vector<double>& boundaries) {
         ::testing::internal::CaptureStdout();
-        circuit_.adapt(boundaries);
+        adapt_printing(circuit_, boundaries);
         std::string printed = ::testing::internal::GetCapturedStdout();
         EXPECT_TRUE(well_formed(circuit_));
         circuit_.update();
@@ -54,7 +65,7 @@ protected:
 TEST_F(Adapt, MovesEachLeafToTheLevelOfItsFrequencysBin) {
     set_frequencies({0.5, 2.5, 10, 0.2});
     EXPECT_EQ(adapt({1, 2, 3}), "[2, 1, 0, 2]\n");
-    EXPECT_EQ(circuit_.partition, (std::vector<std::uint32_t>{2, 1, 0, 2}));
+    EXPECT_EQ(circuit_.partition(), (std::vector<std::uint32_t>{2, 1, 0, 2}));
     EXPECT_EQ(leaf_levels(circuit_), (Levels{{2}, {1}, {0}, {2}}));
 
     // The same frequencies again: the same line, and nothing moves.
@@ -66,7 +77,7 @@ TEST_F(Adapt, MovesEachLeafToTheLevelOfItsFrequencysBin) {
     // and 2 are dropped once, leaf 3 stays.
     set_frequencies({10, 0.5, 2.5, 0.2});
     EXPECT_EQ(adapt({1, 2, 3}), "[0, 2, 1, 2]\n");
-    EXPECT_EQ(circuit_.partition, (std::vector<std::uint32_t>{0, 2, 1, 2}));
+    EXPECT_EQ(circuit_.partition(), (std::vector<std::uint32_t>{0, 2, 1, 2}));
     EXPECT_EQ(leaf_levels(circuit_), (Levels{{0}, {2}, {1}, {2}}));
 }
 
@@ -77,13 +88,13 @@ TEST_F(Adapt, OneOccupiedBinLeavesEveryLeafAtTheRoot) {
     set_frequencies({1.2, 1.3, 1.9, 1.5});
     EXPECT_EQ(adapt({1, 2, 3}), "[0, 0, 0, 0]\n");
     EXPECT_EQ(shape(circuit_), flat);
-    EXPECT_EQ(circuit_.partition, (std::vector<std::uint32_t>{0, 0, 0, 0}));
+    EXPECT_EQ(circuit_.partition(), (std::vector<std::uint32_t>{0, 0, 0, 0}));
 }
 
 TEST_F(Adapt, ALeafAddedSinceTheLastAdaptationStartsFromTheRoot) {
     set_frequencies({5, 5, 5, 5});
     adapt({1, 2, 3});
-    circuit_.leafs.push_back(Leaf::create<LogProb>(Vector{0.5, 0.5}, 0.0, "late", 4));
+    circuit_.add_leaf(Leaf::create<LogProb>(Vector{0.5, 0.5}, 0.0, "late", 4));
     circuit_.add_sum_product({{4}}, "t");
     circuit_.update_dependencies();
     circuit_.update();
@@ -97,10 +108,10 @@ TEST_F(Adapt, ALeafAddedSinceTheLastAdaptationStartsFromTheRoot) {
 TEST(AdaptWithoutLeaves, StopsBeforePrintingAnything) {
     ReactiveCircuit<LogProb> circuit(1);
     ::testing::internal::CaptureStdout();
-    const std::string message = stop_message([&] { circuit.adapt({1, 2}); });
+    const std::string message = stop_message([&] { adapt_printing(circuit, {1, 2}); });
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(message, messages::unwrap_none());
-    EXPECT_TRUE(circuit.partition.empty());
+    EXPECT_TRUE(circuit.partition().empty());
 }
 
 }  // namespace

@@ -9,6 +9,8 @@
 
 #include "base/messages.h"
 #include "circuit/checks.h"
+#include "circuit/circuit_access.h"
+#include "circuit/messages.h"
 #include "circuit/reactive_circuit.h"
 #include "circuit/semiring.h"
 #include "stop_message.h"
@@ -244,7 +246,7 @@ TYPED_TEST(EvaluateIn, NoTermsIsZeroAndReadsNothing) {
     AlgebraicCircuit node(3);
     node.ensure_leaf(9);       // no such leaf
     node.create_memory(4);     // no such edge
-    EXPECT_TRUE(same_values(node.evaluate(circuit), S::zero(3))) << S::name;
+    EXPECT_TRUE(same_values(node.template evaluate<S>(circuit.evaluation_view()), S::zero(3))) << S::name;
 }
 
 TYPED_TEST(EvaluateIn, AnEmptyTermIsOne) {
@@ -252,32 +254,32 @@ TYPED_TEST(EvaluateIn, AnEmptyTermIsOne) {
     ReactiveCircuit<S> circuit(3);
     AlgebraicCircuit node(3);
     node.push_minterm({});
-    EXPECT_TRUE(same_values(node.evaluate(circuit), S::one(3))) << S::name;
+    EXPECT_TRUE(same_values(node.template evaluate<S>(circuit.evaluation_view()), S::one(3))) << S::name;
 }
 
 TYPED_TEST(EvaluateIn, EveryColumnIsResolvedEvenIfNoTermUsesIt) {
     using S = TypeParam;
     ReactiveCircuit<S> circuit(1);
-    circuit.leafs.push_back(Leaf::create_encoded(Vector{1.0}, 0.0, "a", 0));
+    circuit.add_leaf(Leaf::create_encoded(Vector{1.0}, 0.0, "a", 0));
     circuit.add_sum_product({{}}, "t");
     circuit.add_sum_product({{}}, "p");
     circuit.connect(0, 1, 0);
-    circuit.structure.remove_edge(0);
+    test::CircuitAccess::structure(circuit).remove_edge(0);
 
-    AlgebraicCircuit missing_edge = circuit.structure.node(0);  // its memory column names the removed edge
+    AlgebraicCircuit missing_edge = circuit.structure().node(0);  // its memory column names the removed edge
     missing_edge.minterms = {{}};
-    EXPECT_EQ(stop_message([&] { missing_edge.evaluate(circuit); }), messages::unwrap_none());
+    EXPECT_EQ(stop_message([&] { missing_edge.template evaluate<S>(circuit.evaluation_view()); }), messages::unwrap_none());
 
     AlgebraicCircuit missing_leaf(1);
     missing_leaf.ensure_leaf(0);
     missing_leaf.ensure_leaf(3);
     missing_leaf.push_minterm({0});
-    EXPECT_EQ(stop_message([&] { missing_leaf.evaluate(circuit); }), messages::index_out_of_bounds(1, 3));
+    EXPECT_EQ(stop_message([&] { missing_leaf.template evaluate<S>(circuit.evaluation_view()); }), messages::index_out_of_bounds(1, 3));
 
     AlgebraicCircuit missing_column(1);
     missing_column.ensure_leaf(0);
     missing_column.push_minterm({0, 2});
-    EXPECT_EQ(stop_message([&] { missing_column.evaluate(circuit); }), messages::index_out_of_bounds(1, 2));
+    EXPECT_EQ(stop_message([&] { missing_column.template evaluate<S>(circuit.evaluation_view()); }), messages::index_out_of_bounds(1, 2));
 }
 
 // Two terms [leaf 0] and [leaf 1], leaf values given as stored, in a circuit
@@ -307,13 +309,13 @@ TEST(AlgebraicCircuitEvaluate, SumsTermsAndChecksColumnLengths) {
     for (const EvaluateCase& c : cases) {
         dispatch(c.tag, [&]<class S>() {
             ReactiveCircuit<S> circuit(c.value_size);
-            circuit.leafs.push_back(Leaf::create_encoded(c.leaf0, 0.0, "a", 0));
-            circuit.leafs.push_back(Leaf::create_encoded(c.leaf1, 0.0, "b", 1));
+            circuit.add_leaf(Leaf::create_encoded(c.leaf0, 0.0, "a", 0));
+            circuit.add_leaf(Leaf::create_encoded(c.leaf1, 0.0, "b", 1));
             AlgebraicCircuit node = from_rows({{0}, {1}}, c.value_size);
             if (c.stop.empty()) {
-                EXPECT_TRUE(same_values(node.evaluate(circuit), c.expected)) << S::name;
+                EXPECT_TRUE(same_values(node.template evaluate<S>(circuit.evaluation_view()), c.expected)) << S::name;
             } else {
-                EXPECT_EQ(stop_message([&] { node.evaluate(circuit); }), c.stop) << S::name;
+                EXPECT_EQ(stop_message([&] { node.template evaluate<S>(circuit.evaluation_view()); }), c.stop) << S::name;
             }
         });
     }
@@ -321,15 +323,15 @@ TEST(AlgebraicCircuitEvaluate, SumsTermsAndChecksColumnLengths) {
 
 TEST(AlgebraicCircuitEvaluate, MultipliesLeavesAndMemoriesOfATerm) {
     ReactiveCircuit<Fuzzy> circuit(2);
-    circuit.leafs.push_back(Leaf::create_encoded(Vector{0.7, 0.2}, 0.0, "a", 0));
-    circuit.leafs.push_back(Leaf::create_encoded(Vector{0.4, 0.9}, 0.0, "b", 1));
+    circuit.add_leaf(Leaf::create_encoded(Vector{0.7, 0.2}, 0.0, "a", 0));
+    circuit.add_leaf(Leaf::create_encoded(Vector{0.4, 0.9}, 0.0, "b", 1));
     circuit.add_sum_product({{0}}, "t");
     circuit.add_sum_product({}, "p");
     circuit.connect(0, 1, 0);
-    circuit.structure.edge(0) = Vector{0.5, 0.5};
-    AlgebraicCircuit& node = circuit.structure.node(0);
+    test::CircuitAccess::structure(circuit).edge(0) = Vector{0.5, 0.5};
+    AlgebraicCircuit& node = test::CircuitAccess::structure(circuit).node(0);
     node.push_leaf_row({1});
-    EXPECT_TRUE(same_values(node.evaluate(circuit), {0.5, 0.9}));  // max(min(0.7, 0.5), 0.4), max(min(0.2, 0.5), 0.9)
+    EXPECT_TRUE(same_values(node.evaluate<Fuzzy>(circuit.evaluation_view()), {0.5, 0.9}));  // max(min(0.7, 0.5), 0.4), max(min(0.2, 0.5), 0.9)
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "base/messages.h"
 #include "base/vector.h"
 #include "circuit/algebraic_circuit.h"
+#include "circuit/messages.h"
 #include "circuit/reactive_circuit.h"
 #include "circuit/stable_graph.h"
 #include "stop_message.h"
@@ -146,8 +147,8 @@ TEST(ReactiveDot, RemovedSlotsLeaveGapsAndReusedSlotsShowTheirNewOccupant) {
 
 TEST(ReactiveCircuitDot, ShowsNewMemoriesAsZeroUntilTheUpdateAndWritesTheTextToAFile) {
     ReactiveCircuit<LogProb> circuit(1);
-    circuit.leafs.push_back(Leaf::create<LogProb>(Vector{0.3}, 0.0, "a", 0));
-    circuit.leafs.push_back(Leaf::create<LogProb>(Vector{0.5}, 0.0, "b", 1));
+    circuit.add_leaf(Leaf::create<LogProb>(Vector{0.3}, 0.0, "a", 0));
+    circuit.add_leaf(Leaf::create<LogProb>(Vector{0.5}, 0.0, "b", 1));
     circuit.add_sum_product({{0, 1}}, "/t");
     circuit.drop_leaf(1);
     const std::string nodes =
@@ -157,7 +158,7 @@ TEST(ReactiveCircuitDot, ShowsNewMemoriesAsZeroUntilTheUpdateAndWritesTheTextToA
     circuit.update();
     const std::string text = HEADER + nodes + "    0 -> 1 [label=\"M0=-0.69\" decorate=\"true\"];\n}\n";
     EXPECT_EQ(circuit.to_dot_text(), text);
-    EXPECT_EQ(circuit.structure.node(0).to_dot_text(),
+    EXPECT_EQ(circuit.structure().node(0).to_dot_text(),
               "digraph AlgebraicCircuit {\n"
               "  node [shape=record];\n"
               "  matrix [label=\"{L0\u00b7M0}\" shape=record];\n"

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/messages.h"
+#include "circuit/messages.h"
 #include "circuit/semiring.h"
 #include "circuit/checks.h"
 #include "stop_message.h"

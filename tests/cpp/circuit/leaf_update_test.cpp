@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "base/messages.h"
+#include "circuit/circuit_access.h"
 #include "circuit/leaf.h"
+#include "circuit/messages.h"
 #include "circuit/semiring.h"
 #include "circuit/checks.h"
 #include "stop_message.h"
@@ -30,8 +32,8 @@ ReactiveCircuit<S> circuit_with_leaves(std::uint32_t count, std::vector<std::uin
                                        std::uint32_t value_size = 1) {
     ReactiveCircuit<S> circuit(value_size);
     for (std::uint32_t i = 0; i < count; ++i) {
-        circuit.leafs.push_back(Leaf::create<S>(Vector{0.5}, 0.0, "leaf" + std::to_string(i), i));
-        circuit.leafs.back().dependencies = dependencies;
+        circuit.add_leaf(Leaf::create<S>(Vector{0.5}, 0.0, "leaf" + std::to_string(i), i));
+        test::CircuitAccess::leafs(circuit).back().dependencies = dependencies;
     }
     return circuit;
 }
@@ -45,7 +47,7 @@ TYPED_TEST_SUITE(LeafUpdate, AllSemirings);
 TYPED_TEST(LeafUpdate, AcceptsOnlyChangesAndMarksTheDependencies) {
     using S = TypeParam;
     ReactiveCircuit<S> circuit = circuit_with_leaves<S>(2, {1, 4, 7});
-    circuit.dirty = {9};
+    test::CircuitAccess::dirty(circuit) = {9};
     FoCEstimator reference(0.0);  // fed the timestamps of the accepted changes only
 
     struct Step {
@@ -59,28 +61,28 @@ TYPED_TEST(LeafUpdate, AcceptsOnlyChangesAndMarksTheDependencies) {
         {0.5004, 1.0, false}, {0.0, 2.0, true}, {0.5, 3.0, true}, {0.5, 4.0, false}, {0.0, 5.0, true},
     };
     for (const Step& step : steps) {
-        const double frequency_before = circuit.leafs[1].frequency;
-        const Vector value_before = circuit.leafs[1].value;
-        leaf::update(circuit, 1, Vector{step.probability}, step.timestamp);
+        const double frequency_before = circuit.leafs()[1].frequency;
+        const Vector value_before = circuit.leafs()[1].value;
+        circuit.update_leaf(1, Vector{step.probability}, step.timestamp);
         if (step.accepted) {
-            EXPECT_EQ(circuit.leafs[1].frequency, reference.update(step.timestamp)) << "t = " << step.timestamp;
-            EXPECT_TRUE(same_values(circuit.leafs[1].value, S::encode_leaf_vec(Vector{step.probability}, 1, 1)));
-            EXPECT_EQ(circuit.dirty, (std::unordered_set<std::uint32_t>{1, 4, 7, 9}));
+            EXPECT_EQ(circuit.leafs()[1].frequency, reference.update(step.timestamp)) << "t = " << step.timestamp;
+            EXPECT_TRUE(same_values(circuit.leafs()[1].value, S::encode_leaf_vec(Vector{step.probability}, 1, 1)));
+            EXPECT_EQ(circuit.dirty(), (std::unordered_set<std::uint32_t>{1, 4, 7, 9}));
         } else {
-            EXPECT_EQ(circuit.leafs[1].frequency, frequency_before) << "t = " << step.timestamp;
-            EXPECT_TRUE(same_values(circuit.leafs[1].value, value_before));
-            EXPECT_EQ(circuit.dirty, (std::unordered_set<std::uint32_t>{9})) << "t = " << step.timestamp;
+            EXPECT_EQ(circuit.leafs()[1].frequency, frequency_before) << "t = " << step.timestamp;
+            EXPECT_TRUE(same_values(circuit.leafs()[1].value, value_before));
+            EXPECT_EQ(circuit.dirty(), (std::unordered_set<std::uint32_t>{9})) << "t = " << step.timestamp;
         }
-        circuit.dirty = {9};
+        test::CircuitAccess::dirty(circuit) = {9};
     }
-    EXPECT_TRUE(same_values(circuit.leafs[0].value, S::encode_leaf_vec(Vector{0.5}, 1, 0)));
+    EXPECT_TRUE(same_values(circuit.leafs()[0].value, S::encode_leaf_vec(Vector{0.5}, 1, 0)));
 }
 
 TYPED_TEST(LeafUpdate, StopsOnAPositionBeyondTheLeaves) {
     using S = TypeParam;
     ReactiveCircuit<S> circuit = circuit_with_leaves<S>(2, {0});
-    EXPECT_EQ(stop_message([&] { leaf::update(circuit, 2, Vector{0.3}, 1.0); }), messages::index_out_of_bounds(2, 2));
-    EXPECT_TRUE(circuit.dirty.empty());
+    EXPECT_EQ(stop_message([&] { circuit.update_leaf(2, Vector{0.3}, 1.0); }), messages::index_out_of_bounds(2, 2));
+    EXPECT_TRUE(circuit.dirty().empty());
 }
 
 struct ToleranceCase {
@@ -98,30 +100,30 @@ TEST(LeafUpdateChangeTest, DecidesOnTheEncodedValues) {
     };
     for (const ToleranceCase& c : cases) {
         ReactiveCircuit<Fuzzy> circuit(1);
-        circuit.leafs.push_back(Leaf::create<Fuzzy>(c.stored, 0.0, "x", 0));
-        circuit.leafs[0].dependencies = {0};
-        leaf::update(circuit, 0, c.written, 1.0);
-        EXPECT_EQ(!circuit.dirty.empty(), c.change) << "written size " << c.written.size();
-        EXPECT_TRUE(same_values(circuit.leafs[0].value, c.change ? c.written : c.stored));
+        circuit.add_leaf(Leaf::create<Fuzzy>(c.stored, 0.0, "x", 0));
+        test::CircuitAccess::leafs(circuit)[0].dependencies = {0};
+        circuit.update_leaf(0, c.written, 1.0);
+        EXPECT_EQ(!circuit.dirty().empty(), c.change) << "written size " << c.written.size();
+        EXPECT_TRUE(same_values(circuit.leafs()[0].value, c.change ? c.written : c.stored));
     }
 }
 
 TEST(LeafUpdateChangeTest, ZeroProbabilityInLogSpaceChangesEveryTime) {
     ReactiveCircuit<LogProb> circuit = circuit_with_leaves<LogProb>(1, {3});
     for (double t : {1.0, 2.0, 3.0}) {
-        circuit.dirty.clear();
-        leaf::update(circuit, 0, Vector{0.0}, t);
-        EXPECT_EQ(circuit.dirty.count(3), 1u) << "t = " << t;
-        EXPECT_TRUE(same_values(circuit.leafs[0].value, {-inf}));
+        test::CircuitAccess::dirty(circuit).clear();
+        circuit.update_leaf(0, Vector{0.0}, t);
+        EXPECT_EQ(circuit.dirty().count(3), 1u) << "t = " << t;
+        EXPECT_TRUE(same_values(circuit.leafs()[0].value, {-inf}));
     }
-    EXPECT_GT(circuit.leafs[0].frequency, 0.0);  // the estimator saw three changes
+    EXPECT_GT(circuit.leafs()[0].frequency, 0.0);  // the estimator saw three changes
 }
 
 TEST(LeafUpdateProbGradient, PadsToTheBatchWidthAndSeedsTheLeafsOwnIndex) {
     ReactiveCircuit<ProbGradient> circuit(4);
     // Position 0 holds a leaf whose index is 1: the seed follows the index.
-    circuit.leafs.push_back(Leaf::create<ProbGradient>(Vector{0.2}, 0.0, "x", 1));
-    circuit.leafs[0].dependencies = {2};
+    circuit.add_leaf(Leaf::create<ProbGradient>(Vector{0.2}, 0.0, "x", 1));
+    test::CircuitAccess::leafs(circuit)[0].dependencies = {2};
 
     struct Step {
         Vector written;
@@ -135,19 +137,19 @@ TEST(LeafUpdateProbGradient, PadsToTheBatchWidthAndSeedsTheLeafsOwnIndex) {
         {{0.7004}, {0.7004, 0.0, 1.0, 0.0}, true},  // back to four slots: another length
     };
     for (const Step& step : steps) {
-        circuit.dirty.clear();
-        leaf::update(circuit, 0, step.written, 1.0);
-        EXPECT_EQ(circuit.dirty.count(2), step.change ? 1u : 0u) << "written size " << step.written.size();
-        EXPECT_TRUE(same_values(circuit.leafs[0].value, step.stored));
+        test::CircuitAccess::dirty(circuit).clear();
+        circuit.update_leaf(0, step.written, 1.0);
+        EXPECT_EQ(circuit.dirty().count(2), step.change ? 1u : 0u) << "written size " << step.written.size();
+        EXPECT_TRUE(same_values(circuit.leafs()[0].value, step.stored));
     }
 }
 
 TEST(LeafUpdateProbGradient, RefusesAnEmptyValueBeforeLookingAtThePosition) {
     ReactiveCircuit<ProbGradient> circuit = circuit_with_leaves<ProbGradient>(1, {0});
     const std::string out_of_bounds(messages::array_index_out_of_bounds());
-    EXPECT_EQ(stop_message([&] { leaf::update(circuit, 0, Vector{}, 1.0); }), out_of_bounds);
-    EXPECT_EQ(stop_message([&] { leaf::update(circuit, 5, Vector{}, 1.0); }), out_of_bounds);
-    EXPECT_TRUE(circuit.dirty.empty());
+    EXPECT_EQ(stop_message([&] { circuit.update_leaf(0, Vector{}, 1.0); }), out_of_bounds);
+    EXPECT_EQ(stop_message([&] { circuit.update_leaf(5, Vector{}, 1.0); }), out_of_bounds);
+    EXPECT_TRUE(circuit.dirty().empty());
 }
 
 TEST(ReactiveCircuitConstruction, RefusesABatchWidthOfZero) {

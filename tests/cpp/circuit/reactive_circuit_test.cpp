@@ -15,6 +15,7 @@
 #include "base/messages.h"
 #include "base/poisonable.h"
 #include "circuit/checks.h"
+#include "circuit/circuit_access.h"
 #include "circuit/leaf.h"
 #include "circuit/messages.h"
 #include "circuit/semiring.h"
@@ -33,12 +34,12 @@ constexpr double inf = std::numeric_limits<double>::infinity();
 // circuit's full dual width with their seed, as a compiled model has them.
 template <class S>
 void add_leaf(ReactiveCircuit<S>& circuit, const Vector& p) {
-    const auto index = static_cast<std::uint32_t>(circuit.leafs.size());
+    const auto index = static_cast<std::uint32_t>(circuit.leafs().size());
     const std::string name = "l" + std::to_string(index);
     if constexpr (S::tag == SemiringTag::ProbGradient) {
-        circuit.leafs.push_back(Leaf::create_encoded(S::encode_leaf_vec(p, circuit.value_size, index), 0.0, name, index));
+        circuit.add_leaf(Leaf::create_encoded(S::encode_leaf_vec(p, circuit.value_size, index), 0.0, name, index));
     } else {
-        circuit.leafs.push_back(Leaf::create<S>(p, 0.0, name, index));
+        circuit.add_leaf(Leaf::create<S>(p, 0.0, name, index));
     }
 }
 
@@ -48,7 +49,7 @@ std::map<std::string, Vector> sorted(const std::unordered_map<std::string, Vecto
 
 template <class S>
 std::vector<std::uint32_t> live_nodes(const ReactiveCircuit<S>& circuit) {
-    auto nodes = circuit.structure.node_indices();
+    auto nodes = circuit.structure().node_indices();
     return std::vector<std::uint32_t>(nodes.begin(), nodes.end());
 }
 
@@ -119,22 +120,22 @@ TYPED_TEST(ReactiveCircuitIn, ConnectGivesTheNewEdgeZeroMemory) {
     circuit.connect(0, 1, 0);
 
     const double zero = (S::tag == SemiringTag::LogProb || S::tag == SemiringTag::MaxProduct) ? -inf : 0.0;
-    ASSERT_EQ(circuit.structure.edge_count(), 1u);
-    EXPECT_TRUE(same_values(circuit.structure.edge(0), {zero, zero, zero})) << S::name;
-    EXPECT_EQ(circuit.structure.node(0).minterms, (Rows{{0, 1}}));
-    EXPECT_EQ(circuit.structure.node(0).columns[1], (ColumnSource{ColumnSource::Memory, 0}));
-    EXPECT_FALSE(circuit.layers);
-    EXPECT_EQ(circuit.dirty.size(), 2u) << "connect marks nothing";
+    ASSERT_EQ(circuit.structure().edge_count(), 1u);
+    EXPECT_TRUE(same_values(circuit.structure().edge(0), {zero, zero, zero})) << S::name;
+    EXPECT_EQ(circuit.structure().node(0).minterms, (Rows{{0, 1}}));
+    EXPECT_EQ(circuit.structure().node(0).columns[1], (ColumnSource{ColumnSource::Memory, 0}));
+    EXPECT_FALSE(circuit.layers());
+    EXPECT_EQ(circuit.dirty().size(), 2u) << "connect marks nothing";
 }
 
 // ---- the operations, in LogProb where the semiring does not matter ----
 
 TEST(ReactiveCircuit, EmptyCircuitUpdatesToNothingAndOneEmptyLayer) {
     ReactiveCircuit<LogProb> circuit(1);
-    EXPECT_FALSE(circuit.layers);
+    EXPECT_FALSE(circuit.layers());
     EXPECT_TRUE(circuit.update().empty());
-    ASSERT_TRUE(circuit.layers);
-    EXPECT_EQ(*circuit.layers, (std::vector<std::vector<std::uint32_t>>{{}}));
+    ASSERT_TRUE(circuit.layers());
+    EXPECT_EQ(*circuit.layers(), (std::vector<std::vector<std::uint32_t>>{{}}));
     EXPECT_EQ(stop_message([] { ReactiveCircuit<LogProb> refused(0); }), messages::value_size_zero());
 }
 
@@ -144,15 +145,15 @@ TEST(ReactiveCircuit, AddSumProductAppendsToTheTokensNodeOrMakesANewRoot) {
     circuit.add_sum_product({{0, 1}}, "t");
     circuit.update();
     circuit.add_sum_product({{2}, {}}, "t");
-    EXPECT_FALSE(circuit.layers) << "a structural change drops the cached layers";
+    EXPECT_FALSE(circuit.layers()) << "a structural change drops the cached layers";
     circuit.add_sum_product({{1}}, "");  // any text is a token
 
-    EXPECT_EQ(circuit.structure.node_count(), 2u);
-    EXPECT_EQ(circuit.target_nodes, (std::unordered_map<std::string, std::uint32_t>{{"t", 0}, {"", 1}}));
-    EXPECT_EQ(circuit.structure.node(0).minterms, (Rows{{0, 1}, {2}, {}}));
-    EXPECT_EQ(circuit.leafs[0].dependencies, std::vector<std::uint32_t>{0});
-    EXPECT_EQ(circuit.leafs[1].dependencies, (std::vector<std::uint32_t>{0, 1}));
-    EXPECT_EQ(circuit.leafs[2].dependencies, std::vector<std::uint32_t>{0});
+    EXPECT_EQ(circuit.structure().node_count(), 2u);
+    EXPECT_EQ(circuit.target_nodes(), (std::unordered_map<std::string, std::uint32_t>{{"t", 0}, {"", 1}}));
+    EXPECT_EQ(circuit.structure().node(0).minterms, (Rows{{0, 1}, {2}, {}}));
+    EXPECT_EQ(circuit.leafs()[0].dependencies, std::vector<std::uint32_t>{0});
+    EXPECT_EQ(circuit.leafs()[1].dependencies, (std::vector<std::uint32_t>{0, 1}));
+    EXPECT_EQ(circuit.leafs()[2].dependencies, std::vector<std::uint32_t>{0});
 
     auto results = sorted(circuit.update());
     ASSERT_EQ(results.size(), 2u);
@@ -178,33 +179,33 @@ TEST(ReactiveCircuit, AddSumProductFailureLeavesWhatItHadDone) {
     add_leaf(circuit, {0.5});
     add_leaf(circuit, {0.5});
     EXPECT_EQ(stop_message([&] { circuit.add_sum_product({{0}, {7}}, "t"); }), messages::index_out_of_bounds(2, 7));
-    const AlgebraicCircuit& node = circuit.structure.node(0);
+    const AlgebraicCircuit& node = circuit.structure().node(0);
     EXPECT_EQ(node.minterms, (Rows{{0}, {1}}));
     EXPECT_EQ(node.columns[1], (ColumnSource{ColumnSource::Leaf, 7}));
-    EXPECT_EQ(circuit.leafs[0].dependencies, std::vector<std::uint32_t>{0});
-    EXPECT_TRUE(circuit.dirty.empty()) << "the node is marked last";
+    EXPECT_EQ(circuit.leafs()[0].dependencies, std::vector<std::uint32_t>{0});
+    EXPECT_TRUE(circuit.dirty().empty()) << "the node is marked last";
 }
 
 TEST(ReactiveCircuit, AddSumProductToARemovedTokenNodeStopsBeforeAddingTerms) {
     ReactiveCircuit<LogProb> circuit(1);
     add_leaf(circuit, {0.5});
     circuit.add_sum_product({{0}}, "t");
-    circuit.structure.remove_node(0);
+    test::CircuitAccess::structure(circuit).remove_node(0);
     EXPECT_EQ(stop_message([&] { circuit.add_sum_product({{0}}, "t"); }), messages::unwrap_none());
-    EXPECT_EQ(circuit.structure.node_count(), 0u);
+    EXPECT_EQ(circuit.structure().node_count(), 0u);
 }
 
 TEST(ReactiveCircuit, NewNodesTakeTheMostRecentlyFreedIndex) {
     ReactiveCircuit<LogProb> circuit(1);
     for (const char* token : {"a", "b", "c", "d"}) circuit.add_sum_product({}, token);
-    circuit.structure.remove_node(1);
-    circuit.structure.remove_node(2);
+    test::CircuitAccess::structure(circuit).remove_node(1);
+    test::CircuitAccess::structure(circuit).remove_node(2);
     circuit.add_sum_product({}, "e");
     circuit.add_sum_product({}, "f");
     circuit.add_sum_product({}, "g");
-    EXPECT_EQ(circuit.target_nodes.at("e"), 2u);
-    EXPECT_EQ(circuit.target_nodes.at("f"), 1u);
-    EXPECT_EQ(circuit.target_nodes.at("g"), 4u);
+    EXPECT_EQ(circuit.target_nodes().at("e"), 2u);
+    EXPECT_EQ(circuit.target_nodes().at("f"), 1u);
+    EXPECT_EQ(circuit.target_nodes().at("g"), 4u);
 }
 
 TEST(ReactiveCircuit, ConnectToAMissingNodeOrRowStops) {
@@ -212,9 +213,9 @@ TEST(ReactiveCircuit, ConnectToAMissingNodeOrRowStops) {
     circuit.add_sum_product({{}}, "a");
     circuit.add_sum_product({{}}, "b");
     EXPECT_EQ(stop_message([&] { circuit.connect(0, 5, 0); }), messages::add_edge_not_a_node(5));
-    EXPECT_EQ(circuit.structure.edge_count(), 0u);
+    EXPECT_EQ(circuit.structure().edge_count(), 0u);
     EXPECT_EQ(stop_message([&] { circuit.connect(0, 1, 1); }), messages::index_out_of_bounds(1, 1));
-    EXPECT_EQ(circuit.structure.edge_count(), 1u) << "the edge is added before the row is checked";
+    EXPECT_EQ(circuit.structure().edge_count(), 1u) << "the edge is added before the row is checked";
 }
 
 // A chain: root T (token t) reads leaf 0 and producer P; P (token p) reads
@@ -230,11 +231,11 @@ struct Chain {
         circuit.add_sum_product({{1}}, "p");
         circuit.add_sum_product({{2}}, "q");
         circuit.add_sum_product({{3}}, "r");
-        t = circuit.target_nodes.at("t");
-        p = circuit.target_nodes.at("p");
-        q = circuit.target_nodes.at("q");
-        r = circuit.target_nodes.at("r");
-        circuit.target_nodes.erase("q");
+        t = circuit.target_nodes().at("t");
+        p = circuit.target_nodes().at("p");
+        q = circuit.target_nodes().at("q");
+        r = circuit.target_nodes().at("r");
+        test::CircuitAccess::target_nodes(circuit).erase("q");
         circuit.connect(t, p, 0);
         circuit.connect(p, q, 0);
         circuit.update_dependencies();
@@ -244,11 +245,11 @@ struct Chain {
 TEST(ReactiveCircuit, LayersGoByLongestPathDownInAscendingNodeOrder) {
     Chain chain;
     chain.circuit.update();
-    ASSERT_TRUE(chain.circuit.layers);
-    EXPECT_EQ(*chain.circuit.layers,
+    ASSERT_TRUE(chain.circuit.layers());
+    EXPECT_EQ(*chain.circuit.layers(),
               (std::vector<std::vector<std::uint32_t>>{{chain.q, chain.r}, {chain.p}, {chain.t}}));
-    EXPECT_EQ(chain.circuit.leafs[2].dependencies, (std::vector<std::uint32_t>{chain.t, chain.p, chain.q}));
-    EXPECT_EQ(chain.circuit.leafs[3].dependencies, std::vector<std::uint32_t>{chain.r});
+    EXPECT_EQ(chain.circuit.leafs()[2].dependencies, (std::vector<std::uint32_t>{chain.t, chain.p, chain.q}));
+    EXPECT_EQ(chain.circuit.leafs()[3].dependencies, std::vector<std::uint32_t>{chain.r});
 }
 
 TEST(ReactiveCircuit, LeafChangeRecomputesItsNodesAndTheirConsumers) {
@@ -271,7 +272,7 @@ TEST(ReactiveCircuit, LeafChangeRecomputesItsNodesAndTheirConsumers) {
         {1, 0.4 + 1e-4, {}},  // within the change tolerance: nothing
     };
     for (const Case& c : cases) {
-        leaf::update(chain.circuit, c.leaf, Vector{c.probability}, 1.0);
+        chain.circuit.update_leaf(c.leaf, Vector{c.probability}, 1.0);
         auto results = sorted(chain.circuit.update());
         std::map<std::string, Vector> expected;
         for (const auto& [token, value] : c.reported) expected.emplace(token, Vector{value});
@@ -288,13 +289,13 @@ TEST(ReactiveCircuit, UpdateWritesEveryIncomingMemory) {
     circuit.add_sum_product({{0}}, "shared");
     circuit.connect(0, 2, 0);
     circuit.connect(1, 2, 0);
-    const Vector outside = circuit.structure.edge(1);  // shares edge 1's storage
-    circuit.structure.edge(0) = Vector(2, 5.0);
-    const Vector before = circuit.structure.edge(0);
+    const Vector outside = circuit.structure().edge(1);  // shares edge 1's storage
+    test::CircuitAccess::structure(circuit).edge(0) = Vector(2, 5.0);
+    const Vector before = circuit.structure().edge(0);
 
     auto results = circuit.update();
-    EXPECT_TRUE(same_values(circuit.structure.edge(0), {0.3, 0.7}));
-    EXPECT_TRUE(same_values(circuit.structure.edge(1), {0.3, 0.7}));
+    EXPECT_TRUE(same_values(circuit.structure().edge(0), {0.3, 0.7}));
+    EXPECT_TRUE(same_values(circuit.structure().edge(1), {0.3, 0.7}));
     EXPECT_TRUE(same_values(outside, {0.0, 0.0})) << "a shared memory gets storage of its own before the write";
     EXPECT_TRUE(same_values(before, {5.0, 5.0}));
     EXPECT_TRUE(same_values(results.at("a"), {0.3, 0.7}));
@@ -318,15 +319,15 @@ TEST(ReactiveCircuit, OneElementValueFillsAWiderMemoryAndOtherLengthsStop) {
         circuit.add_sum_product({{}}, "root");
         circuit.add_sum_product({{0}}, "producer");
         circuit.connect(0, 1, 0);
-        circuit.structure.node(0).minterms[0].clear();  // the root no longer reads the odd-sized memory
-        circuit.structure.edge(0) = Vector(c.memory_size, 9.0);
+        test::CircuitAccess::structure(circuit).node(0).minterms[0].clear();  // the root no longer reads the odd-sized memory
+        test::CircuitAccess::structure(circuit).edge(0) = Vector(c.memory_size, 9.0);
         const std::string stopped = stop_message([&] { circuit.update(); });
         if (c.stop.empty()) {
             EXPECT_EQ(stopped, "<no stop>");
-            EXPECT_TRUE(same_values(circuit.structure.edge(0), Vector(c.memory_size, std::log(0.5))));
+            EXPECT_TRUE(same_values(circuit.structure().edge(0), Vector(c.memory_size, std::log(0.5))));
         } else {
             EXPECT_EQ(stopped, c.stop);
-            EXPECT_TRUE(circuit.dirty.empty()) << "the snapshot is lost";
+            EXPECT_TRUE(circuit.dirty().empty()) << "the snapshot is lost";
         }
     }
 }
@@ -340,17 +341,17 @@ TEST(ReactiveCircuit, CyclesStopUpdateAndInvalidate) {
     const std::string update_stop = stop_message([&] { circuit.update(); });
     EXPECT_TRUE(update_stop == messages::not_a_dag(0) || update_stop == messages::not_a_dag(1)) << update_stop;
     EXPECT_EQ(update_stop.rfind("ReactiveCircuit should be a DAG: ", 0), 0u);
-    EXPECT_TRUE(circuit.dirty.empty());
+    EXPECT_TRUE(circuit.dirty().empty());
     EXPECT_EQ(stop_message([&] { circuit.invalidate(); }).rfind("ReactiveCircuit should be a DAG: ", 0), 0u);
 }
 
 TEST(ReactiveCircuit, InvalidateMarksEveryNodeAndKeepsTheLayers) {
     Chain chain;
     chain.circuit.update();
-    const auto layers = chain.circuit.layers;
+    const auto layers = chain.circuit.layers();
     chain.circuit.invalidate();
-    EXPECT_EQ(chain.circuit.dirty, (std::unordered_set<std::uint32_t>{chain.t, chain.p, chain.q, chain.r}));
-    EXPECT_EQ(chain.circuit.layers, layers);
+    EXPECT_EQ(chain.circuit.dirty(), (std::unordered_set<std::uint32_t>{chain.t, chain.p, chain.q, chain.r}));
+    EXPECT_EQ(chain.circuit.layers(), layers);
     EXPECT_EQ(tokens_of(chain.circuit.update()), (std::set<std::string>{"t", "p", "r"}));
 }
 
@@ -360,28 +361,28 @@ TEST(ReactiveCircuit, EvaluationFailureStopsTheUpdateAfterEarlierLayersWereWritt
     circuit.add_sum_product({{0}}, "low");
     circuit.add_sum_product({{0}}, "high");
     circuit.connect(1, 0, 0);
-    circuit.structure.node(1).ensure_leaf(4);  // a column of a leaf that does not exist, used by no term
+    test::CircuitAccess::structure(circuit).node(1).ensure_leaf(4);  // a column of a leaf that does not exist, used by no term
     circuit.update_dependencies();
     EXPECT_EQ(stop_message([&] { circuit.update(); }), messages::index_out_of_bounds(1, 4));
-    EXPECT_TRUE(same_values(circuit.structure.edge(0), {std::log(0.5)})) << "the lower layer was written";
+    EXPECT_TRUE(same_values(circuit.structure().edge(0), {std::log(0.5)})) << "the lower layer was written";
 }
 
 TEST(ReactiveCircuit, FromSumProductBuildsOneDirtyNodeWithoutLeaves) {
     auto circuit = ReactiveCircuit<LogProb>::from_sum_product(1, {{0, 1}}, "t");
     EXPECT_EQ(live_nodes(circuit), std::vector<std::uint32_t>{0});
-    const AlgebraicCircuit& node = circuit.structure.node(0);
+    const AlgebraicCircuit& node = circuit.structure().node(0);
     EXPECT_EQ(node.columns,
               (std::vector<ColumnSource>{{ColumnSource::Leaf, 0}, {ColumnSource::Leaf, 1}}));
-    EXPECT_TRUE(circuit.leafs.empty());
-    EXPECT_EQ(circuit.target_nodes.at("t"), 0u);
-    EXPECT_EQ(circuit.dirty, std::unordered_set<std::uint32_t>{0});
+    EXPECT_TRUE(circuit.leafs().empty());
+    EXPECT_EQ(circuit.target_nodes().at("t"), 0u);
+    EXPECT_EQ(circuit.dirty(), std::unordered_set<std::uint32_t>{0});
 
     add_leaf(circuit, {0.5});
     add_leaf(circuit, {0.4});
     auto results = circuit.update();
     EXPECT_TRUE(same_values(results.at("t"), {0.2})) << "the node starts dirty";
-    EXPECT_TRUE(circuit.leafs[0].dependencies.empty()) << "computed while there were no leaves";
-    leaf::update(circuit, 0, Vector{0.9}, 1.0);
+    EXPECT_TRUE(circuit.leafs()[0].dependencies.empty()) << "computed while there were no leaves";
+    circuit.update_leaf(0, Vector{0.9}, 1.0);
     EXPECT_TRUE(circuit.update().empty()) << "so leaf changes mark nothing";
 
     auto early = ReactiveCircuit<LogProb>::from_sum_product(1, {{0, 1}}, "t");
@@ -417,7 +418,7 @@ TEST(ReactiveCircuit, FromSumProductRefusesEmptyArgumentsInOrder) {
 template <class S>
 Vector reference_value(const ReactiveCircuit<S>& circuit, std::uint32_t n, std::map<std::uint32_t, Vector>& known) {
     if (auto found = known.find(n); found != known.end()) return found->second;
-    const AlgebraicCircuit& node = circuit.structure.node(n);
+    const AlgebraicCircuit& node = circuit.structure().node(n);
     if (node.minterms.empty()) return known[n] = S::zero(circuit.value_size);
     typename S::Sum sum(circuit.value_size);
     for (const auto& term : node.minterms) {
@@ -425,8 +426,8 @@ Vector reference_value(const ReactiveCircuit<S>& circuit, std::uint32_t n, std::
         for (std::uint32_t column : term) {
             const ColumnSource source = node.columns[column];
             const Vector value = source.kind == ColumnSource::Leaf
-                                     ? circuit.leafs[source.index].value
-                                     : reference_value(circuit, circuit.structure.target(source.index), known);
+                                     ? circuit.leafs()[source.index].value
+                                     : reference_value(circuit, circuit.structure().target(source.index), known);
             S::mul(product.mutable_view(), value.view());
         }
         sum.add(product.view());
@@ -440,13 +441,13 @@ template <class S>
 void expect_current(const ReactiveCircuit<S>& circuit, const std::map<std::string, Vector>& reported,
                     const std::string& context) {
     std::map<std::uint32_t, Vector> known;
-    for (const auto& [token, node] : circuit.target_nodes) {
+    for (const auto& [token, node] : circuit.target_nodes()) {
         ASSERT_EQ(reported.count(token), 1u) << context << ": never reported " << token;
         EXPECT_TRUE(same_values(reported.at(token), S::decode(reference_value(circuit, node, known))))
             << context << ": token " << token;
     }
-    for (std::uint32_t e : circuit.structure.edge_indices()) {
-        EXPECT_TRUE(same_values(circuit.structure.edge(e), reference_value(circuit, circuit.structure.target(e), known)))
+    for (std::uint32_t e : circuit.structure().edge_indices()) {
+        EXPECT_TRUE(same_values(circuit.structure().edge(e), reference_value(circuit, circuit.structure().target(e), known)))
             << context << ": memory of edge " << e;
     }
 }
@@ -491,10 +492,10 @@ ReactiveCircuit<S> random_circuit(std::mt19937& random, Shape shape) {
     for (std::uint32_t consumer = 0; consumer < node_count; ++consumer) {
         for (std::uint32_t producer = consumer + 1; producer < node_count; ++producer) {
             if (random() % shape.edge_one_in != 0) continue;
-            const auto rows = static_cast<std::uint32_t>(circuit.structure.node(consumer).minterms.size());
+            const auto rows = static_cast<std::uint32_t>(circuit.structure().node(consumer).minterms.size());
             circuit.connect(consumer, producer, random() % rows);
         }
-        if (random() % 3 == 0) circuit.target_nodes.erase("n" + std::to_string(consumer));
+        if (random() % 3 == 0) test::CircuitAccess::target_nodes(circuit).erase("n" + std::to_string(consumer));
     }
     circuit.update_dependencies();
     return circuit;
@@ -515,12 +516,12 @@ void check_random_updates(std::uint32_t seed, Shape shape) {
     double timestamp = 1.0;
     for (int round = 0; round < 25; ++round) {
         for (std::uint32_t k = 1 + random() % 3; k > 0; --k) {
-            const auto position = static_cast<std::uint32_t>(random() % circuit.leafs.size());
-            leaf::update(circuit, position, random_value<S>(random, circuit.value_size), timestamp += 0.5);
+            const auto position = static_cast<std::uint32_t>(random() % circuit.leafs().size());
+            circuit.update_leaf(position, random_value<S>(random, circuit.value_size), timestamp += 0.5);
         }
         std::set<std::string> expected_tokens;
-        for (const auto& [token, node] : circuit.target_nodes) {
-            if (circuit.dirty.count(node)) expected_tokens.insert(token);
+        for (const auto& [token, node] : circuit.target_nodes()) {
+            if (circuit.dirty().count(node)) expected_tokens.insert(token);
         }
         const auto results = circuit.update();
         ASSERT_EQ(tokens_of(results), expected_tokens) << S::name << " round " << round;
@@ -532,7 +533,7 @@ void check_random_updates(std::uint32_t seed, Shape shape) {
     ReactiveCircuit<S> copy = circuit;
     copy.invalidate();
     const auto full = copy.update();
-    ASSERT_EQ(full.size(), circuit.target_nodes.size());
+    ASSERT_EQ(full.size(), circuit.target_nodes().size());
     for (const auto& [token, value] : full) EXPECT_TRUE(same_values(value, reported.at(token))) << token;
 }
 
@@ -556,7 +557,7 @@ TEST(ReactiveCircuit, AStopOnAWorkerStopsTheUpdateWithItsMessage) {
     add_leaf(circuit, Vector(4, 0.5));
     Rows rows(200, std::vector<std::uint32_t>{0});
     for (int n = 0; n < 300; ++n) circuit.add_sum_product(rows, "n" + std::to_string(n));
-    circuit.structure.node(217).push_leaf_row({0, 1});  // leaf 1 does not exist
+    test::CircuitAccess::structure(circuit).node(217).push_leaf_row({0, 1});  // leaf 1 does not exist
     EXPECT_EQ(stop_message([&] { circuit.update(); }), messages::index_out_of_bounds(1, 1));
 }
 

@@ -45,7 +45,7 @@ template <class S>
 ReactiveCircuit<S> circuit_of(const std::vector<double>& probabilities, const std::map<std::string, Rows>& roots) {
     ReactiveCircuit<S> circuit(width_for<S>(probabilities.size()));
     for (std::uint32_t i = 0; i < probabilities.size(); ++i) {
-        circuit.leafs.push_back(Leaf::create<S>(leaf_input<S>(probabilities[i], circuit.value_size), 0.0,
+        circuit.add_leaf(Leaf::create<S>(leaf_input<S>(probabilities[i], circuit.value_size), 0.0,
                                                 "x" + std::to_string(i), i));
     }
     for (const auto& [token, rows] : roots) circuit.add_sum_product(rows, token);
@@ -58,8 +58,8 @@ ReactiveCircuit<S> circuit_of(const std::vector<double>& probabilities, const st
 template <class S>
 std::map<std::string, Vector> target_values(const ReactiveCircuit<S>& circuit) {
     std::map<std::string, Vector> values;
-    for (const auto& [token, node] : circuit.target_nodes) {
-        values[token] = S::decode(circuit.structure.node(node).evaluate(circuit));
+    for (const auto& [token, node] : circuit.target_nodes()) {
+        values[token] = S::decode(circuit.structure().node(node).template evaluate<S>(circuit.evaluation_view()));
     }
     return values;
 }
@@ -90,14 +90,14 @@ inline ::testing::AssertionResult close_values(const std::map<std::string, Vecto
 template <class S>
 std::string shape(const ReactiveCircuit<S>& circuit) {
     std::string out;
-    for (std::uint32_t n : circuit.structure.node_indices()) {
+    for (std::uint32_t n : circuit.structure().node_indices()) {
         out += (out.empty() ? "" : " ") + std::to_string(n);
         std::set<std::string> tokens;
-        for (const auto& [token, node] : circuit.target_nodes) {
+        for (const auto& [token, node] : circuit.target_nodes()) {
             if (node == n) tokens.insert(token);
         }
         for (const std::string& token : tokens) out += token;
-        const AlgebraicCircuit& node = circuit.structure.node(n);
+        const AlgebraicCircuit& node = circuit.structure().node(n);
         out += "{";
         for (std::size_t row = 0; row < node.minterms.size(); ++row) {
             out += row ? " | " : "";
@@ -108,9 +108,9 @@ std::string shape(const ReactiveCircuit<S>& circuit) {
         out += "}";
     }
     out += " /";
-    for (std::uint32_t e : circuit.structure.edge_indices()) {
-        out += " " + std::to_string(e) + ":" + std::to_string(circuit.structure.source(e)) + "->" +
-               std::to_string(circuit.structure.target(e));
+    for (std::uint32_t e : circuit.structure().edge_indices()) {
+        out += " " + std::to_string(e) + ":" + std::to_string(circuit.structure().source(e)) + "->" +
+               std::to_string(circuit.structure().target(e));
     }
     return out;
 }
@@ -119,13 +119,13 @@ std::string shape(const ReactiveCircuit<S>& circuit) {
 // down to each node holding it.
 template <class S>
 std::vector<std::set<std::uint32_t>> leaf_levels(const ReactiveCircuit<S>& circuit) {
-    std::vector<std::set<std::uint32_t>> levels(circuit.leafs.size());
-    for (std::uint32_t n : circuit.structure.node_indices()) {
+    std::vector<std::set<std::uint32_t>> levels(circuit.leafs().size());
+    for (std::uint32_t n : circuit.structure().node_indices()) {
         std::uint32_t depth = 0;
-        for (std::uint32_t at = n; !circuit.structure.incoming(at).empty(); ++depth) {
-            at = circuit.structure.source(*circuit.structure.incoming(at).begin());
+        for (std::uint32_t at = n; !circuit.structure().incoming(at).empty(); ++depth) {
+            at = circuit.structure().source(*circuit.structure().incoming(at).begin());
         }
-        for (const auto& entry : circuit.structure.node(n).leaf_columns) levels.at(entry.first).insert(depth);
+        for (const auto& entry : circuit.structure().node(n).leaf_columns) levels.at(entry.first).insert(depth);
     }
     return levels;
 }
@@ -135,9 +135,9 @@ std::vector<std::set<std::uint32_t>> leaf_levels(const ReactiveCircuit<S>& circu
 // at most one memory column per term, memories of `value_size` elements.
 template <class S>
 ::testing::AssertionResult well_formed(const ReactiveCircuit<S>& circuit) {
-    if (auto bad = circuit.structure.audit()) return ::testing::AssertionFailure() << *bad;
-    for (std::uint32_t n : circuit.structure.node_indices()) {
-        const AlgebraicCircuit& node = circuit.structure.node(n);
+    if (auto bad = circuit.structure().audit()) return ::testing::AssertionFailure() << *bad;
+    for (std::uint32_t n : circuit.structure().node_indices()) {
+        const AlgebraicCircuit& node = circuit.structure().node(n);
         auto fail = [&] { return ::testing::AssertionFailure() << "node " << n << " (" << shape(circuit) << "): "; };
         if (node.value_size != circuit.value_size) return fail() << "value_size";
         for (std::size_t c = 0; c < node.columns.size(); ++c) {
@@ -158,7 +158,7 @@ template <class S>
             }
             if (memories > 1) return fail() << "a term reads two producers";
         }
-        std::set<std::uint32_t> outgoing(circuit.structure.outgoing(n).begin(), circuit.structure.outgoing(n).end());
+        std::set<std::uint32_t> outgoing(circuit.structure().outgoing(n).begin(), circuit.structure().outgoing(n).end());
         std::set<std::uint32_t> read;
         for (const auto& entry : node.edge_columns) {
             read.insert(entry.first);
@@ -166,9 +166,9 @@ template <class S>
         }
         if (read != outgoing) return fail() << "memory columns differ from the outgoing edges";
         for (std::uint32_t e : outgoing) {
-            if (circuit.structure.edge(e).size() != circuit.value_size) return fail() << "memory length";
+            if (circuit.structure().edge(e).size() != circuit.value_size) return fail() << "memory length";
         }
-        const auto incoming = circuit.structure.incoming(n);
+        const auto incoming = circuit.structure().incoming(n);
         if (!incoming.empty() && std::next(incoming.begin()) != incoming.end()) return fail() << "two consumers";
     }
     return ::testing::AssertionSuccess();

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/vector.h"
+#include "circuit/circuit_access.h"
 #include "circuit/leaf.h"
 #include "circuit/reactive_circuit.h"
 #include "circuit/semiring.h"
@@ -34,15 +35,15 @@ Circuit with_leaves(const std::vector<std::pair<std::string, double>>& leaves) {
     const auto slots = static_cast<std::uint32_t>(leaves.size() + 1);
     Circuit circuit(slots);
     for (std::uint32_t i = 0; i < leaves.size(); ++i) {
-        circuit.leafs.push_back(Leaf::create<ProbGradient>(Vector(slots, leaves[i].second), 0.0, leaves[i].first, i));
-        circuit.leafs.back().dependencies = {i};
+        circuit.add_leaf(Leaf::create<ProbGradient>(Vector(slots, leaves[i].second), 0.0, leaves[i].first, i));
+        test::CircuitAccess::leafs(circuit).back().dependencies = {i};
     }
     return circuit;
 }
 
 std::vector<double> probabilities(const Circuit& circuit) {
     std::vector<double> out;
-    for (const Leaf& leaf : circuit.leafs) out.push_back(leaf.value[0]);
+    for (const Leaf& leaf : circuit.leafs()) out.push_back(leaf.value[0]);
     return out;
 }
 
@@ -74,7 +75,7 @@ TEST(UnpackGradients, KeysDerivativesByLeafNameAndLeavesOutMisshapenTargets) {
         {"/short", Vector{0.25, 1.0, 2.0}},
         {"/long", Vector{0.25, 1.0, 2.0, 3.0, 4.0}},
     };
-    const Unpacked unpacked = unpack_gradients(result, circuit.leafs);
+    const Unpacked unpacked = unpack_gradients(result, circuit.leafs());
     ASSERT_EQ(unpacked.size(), 1u);
     const TargetGradients& target = unpacked.at("/ok");
     EXPECT_EQ(target.probability, 0.25);
@@ -110,7 +111,7 @@ TEST(GradientUpdate, ReportsTheDerivativesOfTheRecomputedTargets) {
     expect_unpacked(gradient_update(circuit), {{"/t", {0.35, {{"a", 0.4}, {"b", 0.5}, {"c", 1.0}}}}}, "after a fit");
 
     // A leaf added after the targets were computed: no vector fits any more.
-    circuit.leafs.push_back(Leaf::create<ProbGradient>(Vector(4, 0.5), 0.0, "late", 3));
+    circuit.add_leaf(Leaf::create<ProbGradient>(Vector(4, 0.5), 0.0, "late", 3));
     expect_unpacked(full_gradient_update(circuit), {}, "a leaf more");
 }
 
@@ -149,15 +150,15 @@ TEST(Fit, SelectsLeavesByAtomsAndByDerivatives) {
 
 TEST(Fit, GoesThroughTheLeafUpdate) {
     Circuit circuit = with_leaves({{"a", 0.5}, {"b", 0.5}});
-    const double frequency_before = circuit.leafs[1].frequency;
+    const double frequency_before = circuit.leafs()[1].frequency;
     // "b" moves by less than the change tolerance and stays as it was.
     fit(circuit, {{"a", 0.25}, {"b", CHANGE_EPSILON / 2}}, 1.0, 1.0, std::nullopt, 2.0);
 
-    EXPECT_EQ(circuit.dirty, (std::unordered_set<std::uint32_t>{0}));
-    EXPECT_EQ(circuit.leafs[1].value[0], 0.5);
-    EXPECT_EQ(circuit.leafs[1].frequency, frequency_before);
+    EXPECT_EQ(circuit.dirty(), (std::unordered_set<std::uint32_t>{0}));
+    EXPECT_EQ(circuit.leafs()[1].value[0], 0.5);
+    EXPECT_EQ(circuit.leafs()[1].frequency, frequency_before);
     // The new value is a full dual number with the leaf's own seed.
-    const Vector& a = circuit.leafs[0].value;
+    const Vector& a = circuit.leafs()[0].value;
     ASSERT_EQ(a.size(), 3u);
     EXPECT_EQ(a[0], 0.25);
     EXPECT_EQ(a[1], 1.0);

@@ -16,6 +16,7 @@
 #include "base/output_file.h"
 #include "base/vector.h"
 #include "circuit/algebraic_circuit.h"
+#include "circuit/circuit_access.h"
 #include "circuit/reactive_circuit.h"
 #include "circuit/semiring.h"
 #include "host/messages.h"
@@ -64,10 +65,10 @@ protected:
         root.push_minterm({root.ensure_leaf(0), root.create_memory(0)});
         AlgebraicCircuit below(1);
         below.push_minterm({below.ensure_leaf(1)});
-        circuit_.structure.add_node(std::move(root));
-        circuit_.structure.add_node(std::move(below));
-        circuit_.structure.add_edge(0, 1, Vector{-0.5});
-        circuit_.target_nodes["/t"] = 0;
+        test::CircuitAccess::structure(circuit_).add_node(std::move(root));
+        test::CircuitAccess::structure(circuit_).add_node(std::move(below));
+        test::CircuitAccess::structure(circuit_).add_edge(0, 1, Vector{-0.5});
+        test::CircuitAccess::target_nodes(circuit_)["/t"] = 0;
     }
     void TearDown() override { fs::remove_all(dir_); }
 
@@ -173,8 +174,8 @@ TEST_F(GraphvizTest, AFileErrorEndsTheExportBeforeAnyProgramRuns) {
 }
 
 TEST_F(GraphvizTest, AnUnreadableDotTextIsNoError) {
-    circuit_.target_nodes.clear();
-    circuit_.target_nodes["/t\"x"] = 0;
+    test::CircuitAccess::target_nodes(circuit_).clear();
+    test::CircuitAccess::target_nodes(circuit_)["/t\"x"] = 0;
     EXPECT_FALSE(write_svg(text(), at("bad.svg"), false));
     EXPECT_TRUE(fs::exists(at("bad.svg")));
 }

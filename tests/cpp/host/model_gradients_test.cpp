@@ -19,7 +19,7 @@ using Model = Tallo<ProbGradient>;
 std::unordered_map<std::string, double> probabilities(Model& model) {
     std::unordered_map<std::string, double> out;
     auto circuit = model.manager.circuit.lock();
-    for (const Leaf& leaf : circuit->leafs) out[leaf.name] = leaf.value[0];
+    for (const Leaf& leaf : circuit->leafs()) out[leaf.name] = leaf.value[0];
     return out;
 }
 

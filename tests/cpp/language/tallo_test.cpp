@@ -41,7 +41,7 @@ std::vector<double> first_slots(Tallo<S>& model) {
 template <class S>
 std::size_t product_count(Tallo<S>& model, const std::string& topic) {
     auto circuit = model.manager.circuit.lock();
-    return circuit->structure.node(circuit->target_nodes.at(topic)).minterms.size();
+    return circuit->structure().node(circuit->target_nodes().at(topic)).minterms.size();
 }
 
 template <class S>
@@ -180,7 +180,7 @@ TEST(TalloCompile, ExampleModelFollowsALaterSetting) {
 TEST(TalloCompile, ModelsWithoutTargetOrWithSeveralCompileTheFirstOnly) {
     Tallo<LogProb> none = Tallo<LogProb>::compile("r <- source(\"/r\", Probability). t if r.", 1, false);
     EXPECT_EQ(names_of(none), (std::vector<std::string>{"r", "-r"}));
-    EXPECT_TRUE(none.manager.circuit.lock()->target_nodes.empty());
+    EXPECT_TRUE(none.manager.circuit.lock()->target_nodes().empty());
     EXPECT_TRUE(update(none).empty());
 
     Tallo<LogProb> two = Tallo<LogProb>::compile("a. b. a -> target(\"/a\"). b -> target(\"/b\").", 1, false);
@@ -340,20 +340,22 @@ TEST(TalloCompile, ProductsOfManyChunksBuildTheNodeOfOneCall) {
     const auto products = product_terms(dnf, compiled.manager.get_index_map());
     auto circuit = compiled.manager.circuit.lock();
     ReactiveCircuit<LogProb> whole(1);
-    whole.leafs = circuit->leafs;
-    for (Leaf& leaf : whole.leafs) leaf.dependencies.clear();
+    for (Leaf leaf : circuit->leafs()) {
+        leaf.dependencies.clear();
+        whole.add_leaf(std::move(leaf));
+    }
     whole.add_sum_product(products, "/t");
 
-    ASSERT_EQ(circuit->target_nodes, whole.target_nodes);
-    const AlgebraicCircuit& node = circuit->structure.node(circuit->target_nodes.at("/t"));
-    const AlgebraicCircuit& expected = whole.structure.node(whole.target_nodes.at("/t"));
+    ASSERT_EQ(circuit->target_nodes(), whole.target_nodes());
+    const AlgebraicCircuit& node = circuit->structure().node(circuit->target_nodes().at("/t"));
+    const AlgebraicCircuit& expected = whole.structure().node(whole.target_nodes().at("/t"));
     EXPECT_EQ(node.minterms.size(), 4096u);
     EXPECT_EQ(node.minterms, expected.minterms);
     EXPECT_EQ(node.columns, expected.columns);
-    for (std::size_t leaf = 0; leaf < whole.leafs.size(); ++leaf) {
-        EXPECT_EQ(circuit->leafs[leaf].dependencies, whole.leafs[leaf].dependencies) << leaf;
+    for (std::size_t leaf = 0; leaf < whole.leafs().size(); ++leaf) {
+        EXPECT_EQ(circuit->leafs()[leaf].dependencies, whole.leafs()[leaf].dependencies) << leaf;
     }
-    EXPECT_EQ(circuit->dirty, whole.dirty);
+    EXPECT_EQ(circuit->dirty(), whole.dirty());
 }
 
 TEST(TalloCompile, ARequestedStopCancelsTheCompilation) {
