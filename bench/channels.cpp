@@ -276,8 +276,8 @@ int main(int argc, char** argv) {
     fmt::print("{:<58} {:>11.2f} M/s\n", fmt::format("1 writer -> 1 reader -> 1 leaf, bursts of {} (goal >= 5)", burst),
                one / 1e6);
     fmt::print("{:<58} {:>11.2f} M/s\n", "estimator step (FoCEstimator::update)", estimator / 1e6);
-    fmt::print("{:<58} {:>11.2f} M/s\n", "bare leaf::update with a changed value (the ceiling)", bare / 1e6);
-    fmt::print("{:<58} {:>12.2f}x\n", "  1 reader / bare leaf::update", one / bare);
+    fmt::print("{:<58} {:>11.2f} M/s\n", "bare update_leaf with a changed value (the ceiling)", bare / 1e6);
+    fmt::print("{:<58} {:>12.2f}x\n", "  1 reader / bare update_leaf", one / bare);
     fmt::print("{:<58} {:>11.2f} M/s\n", "full-speed writer, no waiting: send rate", messages / sent / 1e6);
     fmt::print("{:<58} {:>11.2f} M/s\n", "  reader: every message in the leaf", messages / landed / 1e6);
     fmt::print("{:<58} {:>12.2f}x\n", "  all in the leaf / sent (goal <= 2)", landed / sent);
