@@ -31,12 +31,13 @@
 //   a time.
 // - Cost: a send takes the channel's mutex for one append and wakes the
 //   receiver only when it is blocked. A receiver that finds the queue empty
-//   watches it for a few microseconds before it sleeps. Every critical section is a few dozen
-//   nanoseconds, so the mutex is first tried for about a microsecond before a
-//   thread sleeps on it: a sleep and its wake-up cost far more than the wait. A receive takes the mutex once per batch:
-//   it moves everything queued into the receiver's private buffer and serves
-//   the following receives from there. The two buffers keep their capacity, so
-//   a channel in steady use allocates nothing.
+//   watches it for a few microseconds before it sleeps. Every critical section
+//   is a few dozen nanoseconds, so the mutex is first tried for about a
+//   microsecond before a thread sleeps on it: a sleep and its wake-up cost far
+//   more than the wait. A receive takes the mutex once per batch: it moves
+//   everything queued into the receiver's private buffer and serves the
+//   following receives from there. The two buffers keep their capacity, so a
+//   channel in steady use allocates nothing.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
