@@ -181,10 +181,10 @@ public:
 
     // The node's value in semiring S: the sum over the terms of the product
     // of their columns' values, read from the owning circuit's leaves and
-    // edge memories through `view`. Every column is resolved once, used or not; a circuit without
-    // terms is S's zero and reads nothing. Allocates its product and sum once
-    // per call (nothing when value_size is 1) and writes nothing but its own
-    // vectors and its thread's column buffer.
+    // edge memories through `view`. Every column is resolved once, used or
+    // not; a circuit without terms is S's zero and reads nothing. Allocates
+    // its product and sum once per call (nothing when value_size is 1) and
+    // writes nothing but its own vectors and its thread's column buffer.
     //
     // Stops on a leaf column beyond the leaves or a column number beyond the
     // columns (the bounds text), on a memory column whose edge is not live

@@ -75,8 +75,6 @@ public:
     const_iterator begin() const noexcept { return members_.begin(); }
     const_iterator end() const noexcept { return members_.end(); }
 
-    friend bool operator==(const NodeSet& a, const NodeSet& b) noexcept { return a.holds_exactly(b); }
-
     template <class Set>
         requires requires(const Set& set, std::uint32_t node) {
             set.size();
@@ -91,14 +89,6 @@ public:
     }
 
 private:
-    bool holds_exactly(const NodeSet& other) const noexcept {
-        if (size() != other.size()) return false;
-        for (std::uint32_t node : members_) {
-            if (!other.contains(node)) return false;
-        }
-        return true;
-    }
-
     // Invariant: held_[n] is 1 exactly when n is in members_; members_ holds
     // no index twice.
     std::vector<std::uint8_t> held_;
