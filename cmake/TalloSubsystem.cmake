@@ -3,7 +3,7 @@
 # Every folder under src/ is one subsystem library, tallo_<NAME>, built from
 # the .cpp files it holds (header-only until it has one). Dependencies point
 # one way: python -> host -> language -> channels -> circuit -> tracking ->
-# base; the CTest include_direction (CheckIncludes.cmake) checks the includes.
+# base; the CTest include_direction (check_includes.py) checks the includes.
 function(tallo_subsystem name)
   cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/${name}/*.cpp")

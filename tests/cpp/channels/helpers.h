@@ -1,27 +1,16 @@
 #pragma once
 
-// Small helpers of the channel tests: bounded polls instead of sleeps, and
-// the shared stop helper.
+// Small helpers of the channel tests, with the shared bounded poll and stop
+// helper.
 #include <chrono>
 #include <cmath>
 #include <cstddef>
-#include <thread>
 
 #include "base/vector.h"
+#include "eventually.h"
 #include "stop_message.h"
 
 namespace tallo::testing {
-
-// Polls `condition` until it holds or `limit` has passed; true if it held.
-template <class F>
-bool eventually(F&& condition, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    return true;
-}
 
 // Equal lengths and elements within 1e-12: values that went through a log
 // encoding and back.

@@ -11,11 +11,12 @@
 #include <gtest/gtest.h>
 
 #include "base/cancelled.h"
-#include "channels/helpers.h"
 #include "circuit/messages.h"
+#include "eventually.h"
 #include "example_model.h"
 #include "language/asp_program.h"
 #include "language/messages.h"
+#include "stop_message.h"
 
 namespace tallo {
 namespace {
