@@ -22,6 +22,8 @@ std::string os_error(std::string_view description, int error_number) {
 
 std::string_view nul_in_file_name() { return "file name contained an unexpected NUL byte"; }
 
+std::string allocation_failed(std::size_t bytes) { return fmt::format("memory allocation of {} bytes failed", bytes); }
+
 std::string_view write_zero() { return "failed to write whole buffer"; }
 
 }  // namespace tallo::messages

@@ -31,6 +31,10 @@ std::string os_error(std::string_view description, int error_number);
 // A file path holding a NUL character: "file name contained an unexpected NUL byte"
 std::string_view nul_in_file_name();
 
+// Storage of `bytes` bytes that cannot be had (vector.h):
+// "memory allocation of {} bytes failed".
+std::string allocation_failed(std::size_t bytes);
+
 // A write that took no bytes: "failed to write whole buffer"
 std::string_view write_zero();
 

@@ -1,10 +1,59 @@
 #include "base/vector.h"
 
+#include <unistd.h>
+
+#include "base/messages.h"
+#include "base/panic.h"
+
 namespace tallo {
+namespace {
+
+// The machine's physical memory in bytes; the largest size when unknown.
+std::size_t physical_memory() noexcept {
+    static const std::size_t bytes = [] {
+        const long pages = sysconf(_SC_PHYS_PAGES);
+        const long page_size = sysconf(_SC_PAGESIZE);
+        if (pages <= 0 || page_size <= 0) return ~std::size_t{0};
+        return static_cast<std::size_t>(pages) * static_cast<std::size_t>(page_size);
+    }();
+    return bytes;
+}
+
+// The bytes of every live block of the process.
+std::atomic<std::size_t> held_bytes{0};
+
+}  // namespace
 
 double* Vector::mutable_data() {
     make_unique();
     return block_ ? block_->data() : &inline_;
+}
+
+Vector::Block* Vector::new_block(std::size_t n) {
+    const std::size_t limit = physical_memory();
+    // n * sizeof(double) must not wrap: compare against the quotient instead.
+    if (n > (limit / 2 - sizeof(Block)) / sizeof(double)) {
+        stop(messages::allocation_failed(n > ~std::size_t{0} / sizeof(double) ? ~std::size_t{0} : n * sizeof(double)));
+    }
+    const std::size_t bytes = sizeof(Block) + n * sizeof(double);
+    if (held_bytes.fetch_add(bytes, std::memory_order_relaxed) + bytes > limit) {
+        held_bytes.fetch_sub(bytes, std::memory_order_relaxed);
+        stop(messages::allocation_failed(n * sizeof(double)));
+    }
+    void* raw = nullptr;
+    try {
+        raw = ::operator new(bytes);
+    } catch (const std::bad_alloc&) {
+        held_bytes.fetch_sub(bytes, std::memory_order_relaxed);
+        stop(messages::allocation_failed(n * sizeof(double)));
+    }
+    return new (raw) Block{{1}, bytes};
+}
+
+void Vector::free_block(Block* block) noexcept {
+    held_bytes.fetch_sub(block->bytes, std::memory_order_relaxed);
+    block->~Block();
+    ::operator delete(block);
 }
 
 }  // namespace tallo

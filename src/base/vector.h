@@ -15,6 +15,12 @@
 // - The reference count is atomic: copies may be made, read and dropped on
 //   different threads. Writing one Vector object from two threads at once is a
 //   data race, as for any value type.
+// - The heap storage of all Vectors of the process together never exceeds the
+//   machine's physical memory, nor does one Vector's exceed half of it (a value
+//   is never alone: an update writes its copy beside it). A Vector that would
+//   break either bound stops with "memory allocation of {} bytes failed"
+//   before anything is allocated: with overcommit, the allocation itself would
+//   succeed and writing it would get the process killed.
 #include <atomic>
 #include <cstddef>
 #include <cstring>
@@ -117,6 +123,7 @@ public:
 private:
     struct Block {
         std::atomic<std::size_t> refs;
+        std::size_t bytes;  // the whole block, as counted against the bounds
         double* data() noexcept { return reinterpret_cast<double*>(this + 1); }
     };
     static_assert(sizeof(Block) % alignof(double) == 0);
@@ -124,18 +131,20 @@ private:
     // Storage for n elements: inline for n <= 1, a fresh block otherwise.
     double* allocate(std::size_t n) {
         if (n <= 1) return &inline_;
-        void* raw = ::operator new(sizeof(Block) + n * sizeof(double));
-        block_ = new (raw) Block{1};
+        block_ = new_block(n);
         return block_->data();
     }
 
     void release() noexcept {
-        if (block_ && block_->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
-            block_->~Block();
-            ::operator delete(block_);
-        }
+        if (block_ && block_->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) free_block(block_);
         block_ = nullptr;
     }
+
+    // A block of n > 1 elements with one reference, counted against the
+    // bounds above; stops when it would break one.
+    static Block* new_block(std::size_t n);
+    // Frees a block made by `new_block`.
+    static void free_block(Block* block) noexcept;
 
     std::size_t size_ = 0;
     double inline_ = 0.0;  // the element of a one-element vector

@@ -2,8 +2,10 @@
 
 // The process-wide worker pool that updates use: oneTBB's default arena,
 // which oneTBB builds at its first use and keeps until the process ends.
-// (ThreadSanitizer builds run the chunks on plain threads instead; see
-// worker_pool.cpp.)
+// Plain threads, started per call, stand in for it in ThreadSanitizer builds
+// and in a child forked after the arena was built (whose workers the child
+// does not have); once the process's teardown began (base/teardown.h), the
+// caller runs every chunk itself.
 //
 // Guarantees:
 // - `parallel_chunks` calls `chunk(from, to)` for disjoint ranges that cover

@@ -34,7 +34,6 @@ std::string prob_gradient_batching(std::size_t value_size) {
 
 std::string source_not_found(std::string_view name) { return fmt::format("Source '{}' not found", name); }
 
-std::string allocation_failed(std::size_t bytes) { return fmt::format("memory allocation of {} bytes failed", bytes); }
 
 std::string_view unreachable() { return "internal error: entered unreachable code"; }
 

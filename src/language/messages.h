@@ -47,10 +47,6 @@ std::string prob_gradient_batching(std::size_t value_size);
 // A writer asked for a name that is no source's atom: "Source '{}' not found".
 std::string source_not_found(std::string_view name);
 
-// A leaf value of `bytes` bytes could not be allocated:
-// "memory allocation of {} bytes failed".
-std::string allocation_failed(std::size_t bytes);
-
 // The internal-error stop of a branch that a parsed model cannot reach.
 std::string_view unreachable();  // "internal error: entered unreachable code"
 

@@ -151,11 +151,7 @@ Tallo<S> Tallo<S>::compile(std::string_view model, std::uint32_t value_size, boo
 
 template <class S>
 Vector Tallo<S>::slots_of(double probability) const {
-    try {
-        return Vector(value_size, probability);
-    } catch (const std::bad_alloc&) {
-        stop(messages::allocation_failed(value_size * sizeof(double)));
-    }
+    return Vector(value_size, probability);
 }
 
 template <class S>

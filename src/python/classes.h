@@ -7,17 +7,28 @@
 // `Instance<T>`: the object header followed by one T, constructed when the
 // object is made from C++ and destroyed when the interpreter frees it.
 //
+// An object notes the fork generation it was made in (base/fork_generation.h).
+// In a child process forked after that, its field holds locks and threads of
+// the parent, which the child does not have: every method refuses it with a
+// RuntimeError that says to create models after forking (`live_value_of`),
+// and freeing it leaves its field undestroyed, since that would wait for
+// those threads and locks.
+//
 // Type objects are heap types made from a spec with slots, qualified as
 // "builtins.{name}". Each is made once per process, at the first import, and
 // lives until the process ends (`Class<T>::type` keeps one reference).
 #include <Python.h>
 
+#include <cstdint>
 #include <new>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 
+#include "base/fork_generation.h"
 #include "python/error.h"
+#include "python/messages.h"
 #include "python/ref.h"
 
 namespace tallo::python {
@@ -25,6 +36,7 @@ namespace tallo::python {
 template <class T>
 struct Instance {
     PyObject_HEAD
+    std::uint64_t fork_generation;  // the process's when the object was made
     T value;
 };
 
@@ -40,13 +52,24 @@ T& value_of(PyObject* self) noexcept {
     return reinterpret_cast<Instance<T>*>(self)->value;
 }
 
+// The field of `self`, an instance of T's class made in this process; raises
+// the made-before-fork RuntimeError in a process forked after it was made.
+template <class T>
+T& live_value_of(PyObject* self) {
+    auto* instance = reinterpret_cast<Instance<T>*>(self);
+    if (instance->fork_generation != fork_generation()) raise(PyExc_RuntimeError, messages::made_before_fork(T::name));
+    return instance->value;
+}
+
 // returns a new reference: a new object of T's class that holds `value`. When
 // the interpreter cannot make it, `value` is released and its error raised.
 template <class T>
 Ref new_instance(T value) {
     PyTypeObject* type = Class<T>::type;
     Ref object = Ref::steal(checked(type->tp_alloc(type, 0)));
-    new (&reinterpret_cast<Instance<T>*>(object.get())->value) T(std::move(value));
+    auto* instance = reinterpret_cast<Instance<T>*>(object.get());
+    instance->fork_generation = fork_generation();
+    new (&instance->value) T(std::move(value));
     return object;
 }
 
@@ -54,8 +77,11 @@ Ref new_instance(T value) {
 // dropped, so whatever the field's teardown runs finds no half-freed object.
 template <class T>
 void dealloc(PyObject* self) noexcept {
-    T held(std::move(value_of<T>(self)));  // dropped last, when this returns
-    value_of<T>(self).~T();
+    std::optional<T> held;  // dropped last, when this returns
+    if (reinterpret_cast<Instance<T>*>(self)->fork_generation == fork_generation()) {
+        held.emplace(std::move(value_of<T>(self)));
+        value_of<T>(self).~T();
+    }
     PyTypeObject* type = Py_TYPE(self);
     type->tp_free(self);
     Py_DECREF(type);

@@ -15,7 +15,9 @@
 //  4. conversion in signature order; a TypeError (exactly that type) is
 //     re-raised as "argument '{name}': {message}" with the first error's
 //     cause, any other failure unchanged; what was converted is released;
-//  5. the body, with the converted values. The body takes what must outlive
+//  5. the body, with the converted values (and, for instance methods, the
+//     object's field, refused when the object was made before a fork:
+//     classes.h, `live_value_of`). The body takes what must outlive
 //     the call, releases the interpreter lock around its work
 //     (`without_gil`), and builds its result after the lock is back.
 //
@@ -198,7 +200,7 @@ PyObject* call_method(const Signature<C...>& signature, PyObject* self, PyObject
     return detail::guarded(signature.name, [&] {
         detail::Arguments arguments{args, static_cast<std::size_t>(PyVectorcall_NARGS(nargs)), kwnames, nullptr};
         auto values = detail::arguments_of(signature, arguments, self, Class<T>::type);
-        return std::apply([&](auto&&... value) { return body(value_of<T>(self), std::move(value)...); },
+        return std::apply([&](auto&&... value) { return body(live_value_of<T>(self), std::move(value)...); },
                           std::move(values));
     });
 }
@@ -209,7 +211,7 @@ template <class T, class Body>
 PyObject* call_no_args(const MethodName& name, PyObject* self, Body&& body) {
     return detail::guarded(name, [&] {
         if (!PyObject_TypeCheck(self, Class<T>::type)) detail::not_an_instance(self, name.class_name);
-        return body(value_of<T>(self));
+        return body(live_value_of<T>(self));
     });
 }
 

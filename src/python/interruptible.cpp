@@ -7,7 +7,26 @@
 #include <system_error>
 #include <thread>
 
+#include "base/panic.h"
+#include "base/teardown.h"
+#include "python/messages.h"
+
 namespace tallo::python::detail {
+namespace {
+
+// A thread whose work the process's teardown stopped, or that came too late
+// to start one, must not go back into the interpreter, which is going away:
+// it waits, without the interpreter lock, for the process to end. The thread
+// that runs the teardown takes the lock back (`state`) and is refused instead.
+void leave_for_teardown(PyThreadState* state) {
+    if (teardown::begun_on_this_thread()) {
+        PyEval_RestoreThread(state);
+        stop(messages::process_exiting());
+    }
+    for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+}
+
+}  // namespace
 
 bool run_interruptible(const std::function<void(std::stop_token)>& work, const std::function<void()>& discard) {
     std::mutex mutex;
@@ -15,16 +34,21 @@ bool run_interruptible(const std::function<void(std::stop_token)>& work, const s
     bool ended = false;  // guarded by `mutex`
 
     PyThreadState* state = PyEval_SaveThread();
+    std::stop_source stop;
+    std::optional<teardown::Work> stay(std::in_place, stop);  // teardown stops the work and waits for it
+    if (!stay->started()) leave_for_teardown(state);
     std::optional<std::jthread> thread;  // declared after what it uses: joined before they go
     try {
-        thread.emplace([&](std::stop_token stop) {
-            work(std::move(stop));
+        thread.emplace([&](std::stop_token) {
+            work(stop.get_token());
             const std::lock_guard lock(mutex);
             ended = true;
             ended_changed.notify_one();
         });
     } catch (const std::system_error&) {
-        work(std::stop_token());
+        work(stop.get_token());
+        stay.reset();
+        if (teardown::begun()) leave_for_teardown(state);
         PyEval_RestoreThread(state);
         return true;
     }
@@ -40,8 +64,10 @@ bool run_interruptible(const std::function<void(std::stop_token)>& work, const s
         lock.lock();
     }
     if (lock.owns_lock()) lock.unlock();
-    if (raised) thread->request_stop();
+    if (raised) stop.request_stop();
     thread.reset();  // joins
+    stay.reset();
+    if (teardown::begun()) leave_for_teardown(state);
     if (raised) discard();
     PyEval_RestoreThread(state);
     return !raised;

@@ -64,6 +64,15 @@ std::string_view python_api_call_failed() { return "Python API call failed"; }
 
 std::string_view no_exception_set() { return "attempted to fetch exception but none was set"; }
 
+std::string_view process_exiting() { return "the process is exiting: no compile starts any more"; }
+
+std::string made_before_fork(std::string_view class_name) {
+    return fmt::format(
+        "{} objects cannot be used in a forked child process: this one was made before the fork; create models "
+        "after forking",
+        class_name);
+}
+
 std::string_view no_subinterpreters() { return "the module tallo does not support sub-interpreters"; }
 
 }  // namespace tallo::messages

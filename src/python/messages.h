@@ -56,6 +56,15 @@ std::string_view no_exception_set();  // "attempted to fetch exception but none 
 // The import of the module into a sub-interpreter.
 std::string_view no_subinterpreters();
 
+// A compile asked for by the thread that ends the interpreter, once the
+// process's teardown began: "the process is exiting: no compile starts any more"
+std::string_view process_exiting();
+
+// RuntimeError for an object used in a process forked after it was made:
+// "{class} objects cannot be used in a forked child process: this one was
+// made before the fork; create models after forking".
+std::string made_before_fork(std::string_view class_name);
+
 // The qualified name of the exception raised for every stop.
 inline constexpr const char* panic_exception_name = "pyo3_runtime.PanicException";
 

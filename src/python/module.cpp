@@ -4,12 +4,18 @@
 // later imports (also after it was removed from `sys.modules`) return the same
 // object with the same classes. Only the interpreter that imported it first may
 // import it; a sub-interpreter gets an ImportError. Nothing else runs during
-// the import: no thread, no regular expression, no worker pool.
+// the import: no thread, no regular expression, no worker pool. The import
+// registers the process's teardown (base/teardown.h) as an exit function of
+// the interpreter: those run before the interpreter ends the threads that
+// still run and long before the C library's exit handlers destroy the
+// solver's and the worker pool's static state, so a compile still running on
+// a daemon thread is stopped and waited for while everything it uses exists.
 #include <Python.h>
 
 #include <cstdint>
 #include <utility>
 
+#include "base/teardown.h"
 #include "python/classes.h"
 #include "python/error.h"
 #include "python/messages.h"
@@ -25,6 +31,23 @@ PyModuleDef module_definition = {
     0,   // no per-module state, so the interpreter calls the entry on every import
     nullptr, nullptr, nullptr, nullptr, nullptr,
 };
+
+// The interpreter's exit function: begins the teardown without the lock, so
+// that the threads whose work it waits for can take it meanwhile.
+PyObject* begin_teardown(PyObject*, PyObject*) noexcept {
+    PyThreadState* state = PyEval_SaveThread();
+    teardown::begin();
+    PyEval_RestoreThread(state);
+    Py_RETURN_NONE;
+}
+
+PyMethodDef begin_teardown_method = {"_teardown", begin_teardown, METH_NOARGS, nullptr};
+
+void register_teardown() {
+    Ref atexit = Ref::steal(checked(PyImport_ImportModule("atexit")));
+    Ref function = Ref::steal(checked(PyCFunction_New(&begin_teardown_method, nullptr)));
+    Ref registered = Ref::steal(checked(PyObject_CallMethod(atexit.get(), "register", "O", function.get())));
+}
 
 // returns a new reference: the module with its eight classes, in order.
 Ref make_module() {
@@ -61,7 +84,9 @@ PyObject* import_module() noexcept {
     }
     if (!module) {
         try {
-            module = make_module().release();
+            Ref made = make_module();
+            register_teardown();
+            module = made.release();
         } catch (const PyError&) {
             return nullptr;
         } catch (...) {

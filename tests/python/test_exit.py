@@ -1,5 +1,7 @@
 """The host exits while daemon threads are inside methods that released the
-interpreter lock: the process ends normally, every time."""
+interpreter lock, compiles in the solver among them: the process ends
+normally, every time. A batch width the machine cannot hold is refused
+before anything is allocated."""
 import os
 import subprocess
 import sys
@@ -44,19 +46,49 @@ EXIT_WHILE_BUSY = textwrap.dedent("""
     time.sleep(0.05)
 """)
 
-RUNS = 24
+# Three threads loop over verbose compiles, whose work runs in the solver on a
+# thread of its own; the main thread leaves after a random while, so that the
+# exit meets the compiles at every stage.
+EXIT_WHILE_COMPILING = textwrap.dedent("""
+    import random, threading, time
+    import tallo
+
+    MODEL = (
+        'a <- source("/a", Probability).\\n'
+        'b <- source("/b", Probability).\\n'
+        '{sunny, cloudy, foggy} <- source("/sky", Categorical).\\n'
+        'r(x). r(y). r(z). r(w).\\n'
+        'q(X) <- P(0.4) if r(X) and a.\\n'
+        'w <- P(0.8) if b or cloudy.\\n'
+        't if w.\\n'
+        't if q(X).\\n'
+        't -> target("/t").\\n'
+    )
+
+    def compile_forever():
+        while True:
+            tallo.Tallo.compile(MODEL, 1, True)
+
+    for _ in range(3):
+        threading.Thread(target=compile_forever, daemon=True).start()
+    time.sleep(random.uniform(0, 0.8))
+""")
+
 PARALLEL = 8
 
 
-def test_exit_with_threads_inside_methods():
+def exit_failures(script, runs, seconds):
+    """What went wrong in `runs` runs of `script`: an exit code other than 0,
+    anything on standard error (no "terminate called", no sanitizer report),
+    or a child still running at the deadline."""
     environment = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
-    deadline = time.monotonic() + 120
+    deadline = time.monotonic() + seconds
     failures = []
-    for first in range(0, RUNS, PARALLEL):
+    for first in range(0, runs, PARALLEL):
         children = [
-            subprocess.Popen([sys.executable, "-c", EXIT_WHILE_BUSY], env=environment,
+            subprocess.Popen([sys.executable, "-c", script], env=environment,
                              stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-            for _ in range(min(PARALLEL, RUNS - first))
+            for _ in range(min(PARALLEL, runs - first))
         ]
         for child in children:
             try:
@@ -67,7 +99,43 @@ def test_exit_with_threads_inside_methods():
                 failures.append("hang")
                 continue
             text = stderr.decode(errors="replace")
-            # nothing on stderr: no "terminate called", no sanitizer report
             if child.returncode != 0 or text:
                 failures.append(f"exit code {child.returncode}: {text[-500:]}")
-    assert failures == []
+    return failures
+
+
+def test_exit_with_threads_inside_methods():
+    assert exit_failures(EXIT_WHILE_BUSY, 24, 120) == []
+
+
+def test_exit_while_compiles_run_in_the_solver():
+    assert exit_failures(EXIT_WHILE_COMPILING, 120, 120) == []
+
+
+# The child offers itself to the out-of-memory killer first, so that a batch
+# width that got through to its leaves would kill only the child.
+HUGE_BATCH = textwrap.dedent("""
+    with open("/proc/self/oom_score_adj", "w") as score:
+        score.write("1000")
+    import tallo
+    MODEL = 'a <- source("/a", Probability). t if a. t -> target("/t").'
+    for width in [2**31, 2**32 - 1]:
+        try:
+            tallo.Tallo.compile(MODEL, width)
+            print("compiled")
+        except BaseException as error:
+            print(type(error).__name__, error)
+    print(tallo.Tallo.compile(MODEL, 4).get_values())
+""")
+
+
+def test_a_batch_width_beyond_physical_memory_is_refused():
+    environment = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    child = subprocess.run([sys.executable, "-c", HUGE_BATCH], env=environment, capture_output=True,
+                           text=True, timeout=120)
+    assert child.returncode == 0, child.stderr
+    assert child.stdout.splitlines() == [
+        f"PanicException memory allocation of {8 * 2**31} bytes failed",
+        f"PanicException memory allocation of {8 * (2**32 - 1)} bytes failed",
+        "[[0.0, 0.0, 0.0, 0.0], [1.0, 1.0, 1.0, 1.0]]",
+    ]

@@ -1,0 +1,66 @@
+#include "base/teardown.h"
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace tallo::teardown {
+namespace {
+
+// Never destroyed: threads may make and end a Work while statics go.
+struct Registry {
+    std::mutex mutex;
+    std::condition_variable ended;
+    std::list<std::optional<std::stop_source>> running;  // guarded by `mutex`
+    bool begun = false;                                   // guarded by `mutex`
+    std::thread::id teardown_thread;                      // guarded by `mutex`
+};
+
+Registry& registry() noexcept {
+    static Registry* const instance = new Registry();
+    return *instance;
+}
+
+}  // namespace
+
+void begin() noexcept {
+    Registry& r = registry();
+    std::unique_lock lock(r.mutex);
+    if (r.begun) return;
+    r.begun = true;
+    r.teardown_thread = std::this_thread::get_id();
+    for (std::optional<std::stop_source>& stop : r.running) {
+        if (stop) stop->request_stop();
+    }
+    r.ended.wait(lock, [&r] { return r.running.empty(); });
+}
+
+bool begun() noexcept {
+    Registry& r = registry();
+    const std::lock_guard lock(r.mutex);
+    return r.begun;
+}
+
+bool begun_on_this_thread() noexcept {
+    Registry& r = registry();
+    const std::lock_guard lock(r.mutex);
+    return r.begun && r.teardown_thread == std::this_thread::get_id();
+}
+
+Work::Work(std::optional<std::stop_source> stop) {
+    Registry& r = registry();
+    const std::lock_guard lock(r.mutex);
+    if (r.begun) return;
+    entry_ = r.running.insert(r.running.end(), std::move(stop));
+    started_ = true;
+}
+
+Work::~Work() {
+    if (!started_) return;
+    Registry& r = registry();
+    const std::lock_guard lock(r.mutex);
+    r.running.erase(entry_);
+    if (r.running.empty()) r.ended.notify_all();
+}
+
+}  // namespace tallo::teardown
