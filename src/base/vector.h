@@ -15,12 +15,13 @@
 // - The reference count is atomic: copies may be made, read and dropped on
 //   different threads. Writing one Vector object from two threads at once is a
 //   data race, as for any value type.
-// - The heap storage of all Vectors of the process together never exceeds the
-//   machine's physical memory, nor does one Vector's exceed half of it (a value
-//   is never alone: an update writes its copy beside it). A Vector that would
-//   break either bound stops with "memory allocation of {} bytes failed"
-//   before anything is allocated: with overcommit, the allocation itself would
-//   succeed and writing it would get the process killed.
+// - The heap storage of the process's large Vectors (a MiB and more) together
+//   never exceeds the machine's physical memory, nor does one Vector's exceed
+//   half of it (a value is never alone: an update writes its copy beside
+//   it). A Vector that would break either bound stops with "memory
+//   allocation of {} bytes failed" before anything is allocated: with
+//   overcommit, the allocation itself would succeed and writing it would get
+//   the process killed.
 #include <atomic>
 #include <cstddef>
 #include <cstring>
