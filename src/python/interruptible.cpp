@@ -5,7 +5,8 @@
 #include <condition_variable>
 #include <mutex>
 #include <system_error>
-#include <thread>
+
+#include "base/thread.h"
 
 namespace tallo::python::detail {
 
@@ -15,9 +16,12 @@ bool run_interruptible(const std::function<void(std::stop_token)>& work, const s
     bool ended = false;  // guarded by `mutex`
 
     PyThreadState* state = PyEval_SaveThread();
-    std::optional<std::jthread> thread;  // declared after what it uses: joined before they go
+    // Declared after what it uses: joined before they go. Its stack is the
+    // one the calling thread's limit would give, so that a model that
+    // compiles on the calling thread compiles here too.
+    std::optional<Thread> thread;
     try {
-        thread.emplace([&](std::stop_token stop) {
+        thread.emplace(stack_size_for_process_limit(), [&](std::stop_token stop) {
             work(std::move(stop));
             const std::lock_guard lock(mutex);
             ended = true;
