@@ -26,9 +26,10 @@
 // on a thread whose stack is painted: one level costs at most about 500 bytes
 // of stack (an arithmetic operator; a nested function term 144, a bracket
 // alone 80), so a statement at the limit needs about 1 MB. That is an eighth
-// of the 8 MiB a compile thread has at least, and half of the 2 MiB that
-// glibc gives a thread when the stack limit is unlimited; grounding a term at
-// the limit takes well under a second.
+// of the 8 MiB a compile thread has at least (base/thread.h), and half of the
+// 2 MiB that glibc gives any other thread when the stack limit is unlimited,
+// should a compile have to run on a host's thread; grounding a term at the
+// limit takes well under a second.
 //
 // Pure; safe on any thread.
 #include <cstddef>
