@@ -16,6 +16,21 @@ std::string regex_search_failed(std::string_view engine_message) {
     return fmt::format("regular expression search failed: {}", engine_message);
 }
 
+std::string nested_too_deeply(std::size_t number, std::size_t limit, std::string_view statement) {
+    constexpr std::size_t shown = 40;
+    std::string_view beginning = statement;
+    if (beginning.size() > shown) {
+        std::size_t cut = shown;
+        // Back to the start of the character the cut would split.
+        while (cut > 0 && (static_cast<unsigned char>(beginning[cut]) & 0xC0) == 0x80) --cut;
+        beginning = beginning.substr(0, cut);
+    }
+    return fmt::format(
+        "Model statement {} is nested too deeply: its terms go more than {} levels deep (each bracket, and each "
+        "operator inside brackets, is a level): {}{}",
+        number, limit, beginning, beginning.size() < statement.size() ? "..." : "");
+}
+
 std::string_view clingo_control_failed() { return "Failed creating Clingo control."; }
 std::string_view clingo_add_failed() { return "Failed to add ASP to Clingo."; }
 std::string_view clingo_ground_failed() { return "Failed to ground the ASP with Clingo."; }

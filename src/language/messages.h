@@ -26,6 +26,12 @@ std::string invalid_utf8(std::size_t at);
 // for a search that exceeds the engine's match limits.
 std::string regex_search_failed(std::string_view engine_message);
 
+// "Model statement {number} is nested too deeply: its terms go more than
+// {limit} levels deep (each bracket, and each operator inside brackets, is a
+// level): {beginning}", the beginning being the statement's first 40 bytes
+// (cut at a character boundary) and "..." when there is more.
+std::string nested_too_deeply(std::size_t number, std::size_t limit, std::string_view statement);
+
 // The stops of solving an answer-set program. Each is followed by ": " and the
 // description of the solver's error where the solver reported one.
 std::string_view clingo_control_failed();        // "Failed creating Clingo control."

@@ -30,6 +30,8 @@ struct ModelStatements {
 };
 
 // Pre-processes `model_text`, splits it into statements and classifies each.
+// Before any is classified, every statement is measured: one that nests its
+// terms deeper than the solver can take stops (language/nesting.h).
 ModelStatements parse_model(std::string_view model_text);
 
 }  // namespace tallo

@@ -9,6 +9,7 @@
 
 #include "base/panic.h"
 #include "base/teardown.h"
+#include "base/thread.h"
 #include "python/messages.h"
 
 namespace tallo::python::detail {
@@ -37,9 +38,12 @@ bool run_interruptible(const std::function<void(std::stop_token)>& work, const s
     std::stop_source stop;
     std::optional<teardown::Work> stay(std::in_place, stop);  // teardown stops the work and waits for it
     if (!stay->started()) leave_for_teardown(state);
-    std::optional<std::jthread> thread;  // declared after what it uses: joined before they go
+    // Declared after what it uses: joined before they go. Its stack is the
+    // one the calling thread's limit would give, so that a model that
+    // compiles on the calling thread compiles here too.
+    std::optional<Thread> thread;
     try {
-        thread.emplace([&](std::stop_token) {
+        thread.emplace(stack_size_for_process_limit(), [&](std::stop_token) {
             work(stop.get_token());
             const std::lock_guard lock(mutex);
             ended = true;

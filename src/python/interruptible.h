@@ -19,6 +19,9 @@
 //   affair: the call returns only once the work has ended.
 // - Signal handlers run only on the interpreter's main thread: called from
 //   another thread, the checks find nothing and the work runs to its end.
+// - The work's thread has the stack that the process's stack limit gives
+//   (base/thread.h, `stack_size_for_process_limit`), not the smaller default
+//   of a new thread, so work that fits the calling thread fits it too.
 // - When no thread can be started, the work runs on the calling thread,
 //   released from the lock, and cannot be interrupted.
 #include <chrono>
