@@ -36,7 +36,7 @@
 namespace tallo::host {
 
 // A parameter-group key to the names of its cause leaves.
-using ParameterGroups = std::unordered_map<std::string, std::vector<std::string>>;
+using ParameterGroups = ParameterGroupTable;
 
 class TalloVariant {
 public:
