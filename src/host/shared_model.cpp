@@ -1,6 +1,7 @@
 #include "host/shared_model.h"
 
 #include <algorithm>
+#include <string_view>
 
 #include "base/ascii.h"
 #include "host/messages.h"
@@ -9,17 +10,17 @@ namespace tallo::host {
 
 namespace {
 
-struct SemiringName {
-    std::string_view name;
-    SemiringTag tag;
-};
-
-constexpr SemiringName semiring_names[] = {
-    {"logprob", SemiringTag::LogProb},     {"log_prob", SemiringTag::LogProb},
-    {"maxproduct", SemiringTag::MaxProduct}, {"max_product", SemiringTag::MaxProduct},
-    {"fuzzy", SemiringTag::Fuzzy},         {"boolean", SemiringTag::Boolean},
-    {"probgradient", SemiringTag::ProbGradient}, {"prob_gradient", SemiringTag::ProbGradient},
-};
+// A semiring's name with '_' before every capital but the first, lower-cased:
+// "MaxProduct" gives "max_product", a spelling hosts may use besides
+// the name run together.
+std::string words_joined(std::string_view name) {
+    std::string joined;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        if (i > 0 && name[i] >= 'A' && name[i] <= 'Z') joined += '_';
+        joined += name[i];
+    }
+    return ascii_lower(std::move(joined));
+}
 
 template <class S>
 std::size_t boolean_width_of(const Tallo<S>& model) {
@@ -36,9 +37,12 @@ Result<SourceWriter> with_width(const Tallo<S>& model, Result<TypedWriter> write
 }  // namespace
 
 Result<SemiringTag> SharedModel::semiring_named(const std::optional<std::string>& name) {
-    const std::string folded = ascii_lower(name.value_or("logprob"));
-    for (const SemiringName& entry : semiring_names) {
-        if (entry.name == folded) return entry.tag;
+    const std::string folded = ascii_lower(name.value_or(std::string(LogProb::name)));
+    for (std::size_t i = 0; i < SemiringTypes::names.size(); ++i) {
+        const std::string_view known = SemiringTypes::names[i];
+        if (folded == ascii_lower(std::string(known)) || folded == words_joined(known)) {
+            return static_cast<SemiringTag>(i);  // a position in the list is its tag
+        }
     }
     return Error{messages::unknown_semiring(folded)};
 }
