@@ -164,9 +164,9 @@ double median(std::vector<double> times) {
 // normal form and the target's sum-of-products node, over the leaves that
 // compile created.
 double circuit_us(const tallo::Dnf& dnf, tallo::Tallo<tallo::LogProb>& model) {
-    const auto index = model.manager.get_index_map();
-    const std::string& topic = model.targets.at(0).topic;
-    std::vector<tallo::Leaf> leafs = model.manager.circuit.lock()->leafs();
+    const auto index = model.get_index_map();
+    const std::string& topic = model.targets().at(0).topic;
+    std::vector<tallo::Leaf> leafs = model.circuit().lock()->leafs();
     tallo::ReactiveCircuit<tallo::LogProb> circuit(1);
     tallo::test::CircuitAccess::leafs(circuit) = std::move(leafs);
     const auto start = Clock::now();
@@ -193,7 +193,7 @@ void measure(const std::string& label, const std::string& model, int reps) {
         auto compiled = tallo::Tallo<tallo::LogProb>::compile(model, 1, false);
         compile.push_back(elapsed_us(start));
 
-        if (i == 0) dnf.remove(compiled.targets.at(0).atom);
+        if (i == 0) dnf.remove(compiled.targets().at(0).atom);
         circuit.push_back(circuit_us(dnf, compiled));
         // The model is dropped here, after the clocks stopped: teardown is no part of compiling.
     }
@@ -277,7 +277,7 @@ void against_clingo(const std::string& label, const std::string& model, int reps
         auto compiled = tallo::Tallo<tallo::LogProb>::compile(model, 1, false);
         compile_wall.push_back(elapsed_us(start) / 1e3);
         compile_cpu.push_back(thread_cpu_ms() - cpu_start);
-        products = compiled.manager.circuit.lock()->structure().node(0).minterms.size();
+        products = compiled.circuit().lock()->structure().node(0).minterms.size();
     }
     std::remove(path.c_str());
 

@@ -54,8 +54,8 @@ using Model = tallo::Tallo<tallo::LogProb>;
 void wait_for_leaf(Model& model, const std::string& name, double probability) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (std::chrono::steady_clock::now() < deadline) {
-        const std::vector<std::string> names = model.manager.get_names();
-        const std::vector<tallo::Vector> values = model.manager.get_values();
+        const std::vector<std::string> names = model.get_names();
+        const std::vector<tallo::Vector> values = model.get_values();
         for (std::size_t i = 0; i < names.size(); ++i) {
             if (names[i] == name && std::abs(values[i][0] - probability) < 1e-9) return;
         }
@@ -64,7 +64,7 @@ void wait_for_leaf(Model& model, const std::string& name, double probability) {
 }
 
 void print_target(Model& model, const char* what) {
-    const auto results = model.manager.circuit.lock()->update();
+    const auto results = model.circuit().lock()->update();
     const auto found = results.find("/lawn/slippery");
     if (found == results.end()) {
         std::printf("%-44s slippery unchanged\n", what);
@@ -102,7 +102,7 @@ int main() {
     fmt::print("\ntallo demo: the model\n{}\n", model_text);
     try {
         Model model = Model::compile(model_text, 1, false);
-        std::printf("compiled: %zu leaves\n", model.manager.get_names().size());
+        std::printf("compiled: %zu leaves\n", model.get_names().size());
 
         auto rain = std::get<tallo::TypedWriter::Probability>(model.make_writer_for("rain").value().kind);
         auto sprinkler = std::get<tallo::TypedWriter::Boolean>(model.make_writer_for("sprinkler").value().kind);

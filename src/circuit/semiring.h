@@ -31,6 +31,7 @@
 // - Nothing clamps: ln 0 is -inf, the logarithm of a negative value is NaN,
 //   values above 1 pass.
 // - Stateless, so every operation may run on any thread at once.
+#include <array>
 #include <cmath>
 #include <concepts>
 #include <cstddef>
@@ -331,7 +332,7 @@ concept Semiring = requires(std::size_t n, std::span<double> product, std::span<
 
 // A list of semiring types. `Into<T<S>...>` and `Into<S...>` spell a list
 // derived from it (a variant of handles, a test's type list); `at<I>` is the
-// type at position I.
+// type at position I and `names[I]` its name.
 template <class... S>
 struct SemiringList {
 private:
@@ -344,6 +345,7 @@ private:
 
 public:
     static constexpr std::size_t size = sizeof...(S);
+    static constexpr std::array<std::string_view, sizeof...(S)> names{S::name...};
 
     template <template <class...> class Into, template <class> class T>
     using map = Into<T<S>...>;

@@ -1,6 +1,9 @@
 #include "host/messages.h"
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
+
+#include "circuit/semiring.h"
 
 namespace tallo::messages {
 
@@ -13,7 +16,7 @@ std::string requires_prob_gradient(std::string_view method) {
 }
 
 std::string unknown_semiring(std::string_view name) {
-    return fmt::format("Unknown semiring '{}'. Supported: LogProb, MaxProduct, Fuzzy, Boolean, ProbGradient", name);
+    return fmt::format("Unknown semiring '{}'. Supported: {}", name, fmt::join(SemiringTypes::names, ", "));
 }
 
 std::string no_source_with_channel(std::string_view channel) {

@@ -8,7 +8,8 @@
 
 namespace tallo::messages {
 
-// "Unknown semiring '{}'. Supported: LogProb, MaxProduct, Fuzzy, Boolean, ProbGradient"
+// "Unknown semiring '{}'. Supported: LogProb, MaxProduct, Fuzzy, Boolean, ProbGradient",
+// the names those of the semiring list, in its order.
 std::string unknown_semiring(std::string_view name);
 
 // "No source with channel '{}' found"

@@ -4,8 +4,8 @@
 // semiring, as a Python `ReactiveCircuit` object holds it.
 //
 // Guarantees:
-// - The tag always names the semiring of the held handle; it is fixed at
-//   construction and read without any lock.
+// - The tag always names the semiring of the held handle: it is the handle's
+//   position in the variant, fixed at construction and read without any lock.
 // - Copies share the one circuit (each copy is one more holder of its handle).
 // - Every operation locks the circuit's mutex for its own duration and nothing
 //   else; a stop while it is held poisons the circuit, and every later
@@ -33,7 +33,7 @@ using SumProduct = std::vector<std::vector<std::uint32_t>>;
 class RCVariant {
 public:
     template <class S>
-    explicit RCVariant(SharedCircuit<S> circuit) : tag_(S::tag), handle_(std::move(circuit)) {}
+    explicit RCVariant(SharedCircuit<S> circuit) : handle_(std::move(circuit)) {}
 
     // A new, empty LogProb circuit (stops on a value_size of 0).
     static RCVariant create(std::uint32_t value_size);
@@ -42,12 +42,14 @@ public:
     static RCVariant from_sum_product(std::uint32_t value_size, const SumProduct& sum_product,
                                       const std::string& target_token);
 
-    SemiringTag tag() const noexcept { return tag_; }
+    // The variant's alternatives follow the semiring list, so the position
+    // of the held handle is its semiring's tag.
+    SemiringTag tag() const noexcept { return static_cast<SemiringTag>(handle_.index()); }
 
     // Calls f(handle) with the handle of the circuit's semiring.
     template <class F>
     decltype(auto) visit(F&& f) const {
-        return dispatch(tag_, [&]<class S>() -> decltype(auto) { return f(std::get<SharedCircuit<S>>(handle_)); });
+        return dispatch(tag(), [&]<class S>() -> decltype(auto) { return f(std::get<SharedCircuit<S>>(handle_)); });
     }
 
     // Appends a leaf built from the probabilities; returns its index.
@@ -94,7 +96,6 @@ private:
         return std::get_if<SharedCircuit<ProbGradient>>(&handle_);
     }
 
-    SemiringTag tag_;
     SemiringTypes::map<std::variant, SharedCircuit> handle_;
 };
 

@@ -5,7 +5,8 @@
 // behind the model's mutex, with the operations of the class.
 //
 // Guarantees:
-// - The tag sits inside the model's mutex with the model and never changes.
+// - The tag is the held model's position in the variant, so it sits inside
+//   the model's mutex with the model and never changes.
 // - Every operation of SharedModel holds the model's mutex for its whole
 //   duration, and the circuit's mutex (taken after it) only while it reads or
 //   changes the circuit. A stop while the model's mutex is held poisons it, so
@@ -36,23 +37,24 @@
 namespace tallo::host {
 
 // A parameter-group key to the names of its cause leaves.
-using ParameterGroups = std::unordered_map<std::string, std::vector<std::string>>;
+using ParameterGroups = ParameterGroupTable;
 
 class TalloVariant {
 public:
     template <class S>
-    explicit TalloVariant(Tallo<S> model) : tag_(S::tag), model_(std::in_place_type<Tallo<S>>, std::move(model)) {}
+    explicit TalloVariant(Tallo<S> model) : model_(std::in_place_type<Tallo<S>>, std::move(model)) {}
 
-    SemiringTag tag() const noexcept { return tag_; }
+    // The variant's alternatives follow the semiring list, so the position
+    // of the held model is its semiring's tag.
+    SemiringTag tag() const noexcept { return static_cast<SemiringTag>(model_.index()); }
 
     // Calls f(model) with the model of the variant's semiring.
     template <class F>
     decltype(auto) visit(F&& f) {
-        return dispatch(tag_, [&]<class S>() -> decltype(auto) { return f(std::get<Tallo<S>>(model_)); });
+        return dispatch(tag(), [&]<class S>() -> decltype(auto) { return f(std::get<Tallo<S>>(model_)); });
     }
 
 private:
-    SemiringTag tag_;
     SemiringTypes::map<std::variant, Tallo> model_;
 };
 

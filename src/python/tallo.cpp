@@ -5,6 +5,8 @@
 // the model's mutex ever waits for the interpreter lock.
 #include <Python.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <stop_token>
@@ -13,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "circuit/semiring.h"
 #include "host/shared_model.h"
 #include "python/classes.h"
 #include "python/convert.h"
@@ -46,14 +49,33 @@ Ref writer_object(Result<SourceWriter> made) {
     return typed_writer_to_py(std::move(writer.writer), writer.boolean_width);
 }
 
+// The docstring of `compile`, its supported values spelled from the semiring
+// list.
+constexpr std::string compile_doc_text() {
+    std::string doc =
+        "compile(model, value_size=1, verbose=False, semiring=None)\n--\n\n"
+        "Compiles a Tallo model string into a runtime instance.\n"
+        "\n"
+        "`semiring` selects the inference algebra.  Supported values (case-insensitive):\n";
+    for (const std::string_view name : SemiringTypes::names) {
+        if (name != SemiringTypes::names.front()) doc += ", ";
+        doc += "`\"";
+        doc += name;
+        doc += "\"`";
+        if (name == LogProb::name) doc += " (default)";
+    }
+    return doc + ".";
+}
+
+constexpr auto compile_doc = [] {
+    std::array<char, compile_doc_text().size() + 1> text{};  // zero-terminated
+    std::ranges::copy(compile_doc_text(), text.begin());
+    return text;
+}();
+
 constexpr auto compile_signature = documented<arg::Text, arg::Default<arg::UInt32, 1u>, arg::Default<arg::Flag, false>,
-                                              arg::NoneByDefault<arg::OptionalText>>(
-    {class_name, "compile"},
-    "compile(model, value_size=1, verbose=False, semiring=None)\n--\n\n"
-    "Compiles a Tallo model string into a runtime instance.\n"
-    "\n"
-    "`semiring` selects the inference algebra.  Supported values (case-insensitive):\n"
-    "`\"LogProb\"` (default), `\"MaxProduct\"`, `\"Fuzzy\"`, `\"Boolean\"`, `\"ProbGradient\"`.");
+                                              arg::NoneByDefault<arg::OptionalText>>({class_name, "compile"},
+                                                                                     compile_doc.data());
 
 PyObject* compile(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_static(compile_signature, args, nargs, kwnames,

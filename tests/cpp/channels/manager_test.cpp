@@ -152,8 +152,8 @@ TEST(Manager, WritersMadeBeforeASecondReadFeedTheFirstReader) {
     const auto values = m.get_values();
     EXPECT_TRUE(nearly_equal(values[0], Vector{0.25}) && nearly_equal(values[1], Vector{0.75}))
         << "each writer fed one reader only";
-    EXPECT_EQ(m.readers.size(), 2u);
-    EXPECT_EQ(m.readers[0].channel, "/x");
+    EXPECT_EQ(m.single_readers().size(), 2u);
+    EXPECT_EQ(m.single_readers()[0].channel, "/x");
 }
 
 TEST(Manager, WritersOfANameWithoutReaderAreLostEvenAfterALaterRead) {
@@ -247,9 +247,9 @@ TEST(Manager, TimedWriterStartsFromTheLeafNamedLikeItsChannel) {
         const Shared<Vector> vector = m.make_timed_writer(channel, 1e-3);
         EXPECT_TRUE(nearly_equal(*vector.lock(), expected)) << channel;
     }
-    EXPECT_EQ(m.timed_writers.size(), cases.size());
+    EXPECT_EQ(m.timed_writer_count(), cases.size());
     m.stop_timed_writers();
-    EXPECT_TRUE(m.timed_writers.empty());
+    EXPECT_TRUE(m.timed_writer_count() == 0);
     m.stop_timed_writers();  // nothing left to stop
 }
 
@@ -269,8 +269,8 @@ TEST(Manager, TimedWriterWithABadFrequencyIsNotKept) {
     LogManager f;
     auto& m = *f.manager;
     EXPECT_EQ(stop_message([&] { m.make_timed_writer("/t", -1.0); }), messages::duration_negative());
-    EXPECT_TRUE(m.timed_writers.empty());
-    EXPECT_EQ(m.senders.count("/t"), 1u) << "the sender registered on the way stays";
+    EXPECT_TRUE(m.timed_writer_count() == 0);
+    EXPECT_TRUE(m.registered_sender("/t")) << "the sender registered on the way stays";
 }
 
 TEST(Manager, StoppingTimedWritersReportsAStoppedSamplerAndReleasesTheRest) {
@@ -286,7 +286,7 @@ TEST(Manager, StoppingTimedWritersReportsAStoppedSamplerAndReleasesTheRest) {
         Panic);
     ASSERT_TRUE(eventually([&] { return first.use_count() == 2; })) << "the first sampler stopped";
     EXPECT_EQ(stop_message([&] { m.stop_timed_writers(); }), messages::could_not_join_writer());
-    EXPECT_TRUE(m.timed_writers.empty());
+    EXPECT_TRUE(m.timed_writer_count() == 0);
     EXPECT_EQ(second.use_count(), 1) << "the writer after it was stopped and released too";
 }
 

@@ -18,7 +18,7 @@ using Model = Tallo<ProbGradient>;
 
 std::unordered_map<std::string, double> probabilities(Model& model) {
     std::unordered_map<std::string, double> out;
-    auto circuit = model.manager.circuit.lock();
+    auto circuit = model.circuit().lock();
     for (const Leaf& leaf : circuit->leafs()) out[leaf.name] = leaf.value[0];
     return out;
 }
@@ -33,14 +33,14 @@ TEST(ModelGradients, FitParametersMovesEveryGroundingOfAGroupTogether) {
         t if q(X).
         t -> target("/t").
     )", 1, false);
-    auto groups = model.parameter_groups;
+    auto groups = model.parameter_groups();
     for (auto& [key, names] : groups) std::sort(names.begin(), names.end());
     EXPECT_EQ(groups, (std::unordered_map<std::string, std::vector<std::string>>{
                           {"w#0", {"w_cause_0"}}, {"q#0", {"q_cause_0(x)", "q_cause_0(y)"}}}));
 
     // q#0: 0.4 - (0.1 + 0.3) * 0.5 for both groundings; w#0 is not selected.
     const Derivatives derivatives = {{"q_cause_0(x)", 0.1}, {"q_cause_0(y)", 0.3}, {"w_cause_0", 1.0}, {"a", 1.0}};
-    fit_parameters(*model.manager.circuit.lock(), model.parameter_groups, derivatives, 0.5, 1.0,
+    fit_parameters(*model.circuit().lock(), model.parameter_groups(), derivatives, 0.5, 1.0,
                    std::vector<std::string>{"q#0"}, 1.0);
     auto after = probabilities(model);
     EXPECT_NEAR(after["q_cause_0(x)"], 0.2, 1e-12);
@@ -61,11 +61,11 @@ TEST(ModelGradients, SourceGradientsFollowTheCompiledLeafNames) {
         out if rain. out if hot. out if sunny.
         out -> target("/out").
     )", 1, false);
-    const Unpacked unpacked = full_gradient_update(*model.manager.circuit.lock());
+    const Unpacked unpacked = full_gradient_update(*model.circuit().lock());
     ASSERT_TRUE(unpacked.contains("/out"));
     const Derivatives& all = unpacked.at("/out").gradients;
     auto of = [&](std::string_view key) {
-        return source_gradients(all, key, model.sources, model.categorical_sources, model.comparisons);
+        return source_gradients(all, key, model.sources(), model.categorical_sources(), model.comparisons());
     };
     auto picked = [&](std::vector<std::string> names) {
         Derivatives out;

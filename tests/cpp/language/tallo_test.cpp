@@ -14,7 +14,9 @@
 #include "circuit/messages.h"
 #include "eventually.h"
 #include "example_model.h"
+#include "language/asp.h"
 #include "language/asp_program.h"
+#include "language/compile_steps.h"
 #include "language/messages.h"
 #include "stop_message.h"
 
@@ -28,26 +30,26 @@ using Groups = std::unordered_map<std::string, std::vector<std::string>>;
 
 template <class S>
 std::vector<std::string> names_of(Tallo<S>& model) {
-    return model.manager.get_names();
+    return model.get_names();
 }
 
 // Every leaf's first slot in probability space.
 template <class S>
 std::vector<double> first_slots(Tallo<S>& model) {
     std::vector<double> slots;
-    for (const Vector& value : model.manager.get_values()) slots.push_back(value.empty() ? NAN : value[0]);
+    for (const Vector& value : model.get_values()) slots.push_back(value.empty() ? NAN : value[0]);
     return slots;
 }
 
 template <class S>
 std::size_t product_count(Tallo<S>& model, const std::string& topic) {
-    auto circuit = model.manager.circuit.lock();
+    auto circuit = model.circuit().lock();
     return circuit->structure().node(circuit->target_nodes().at(topic)).minterms.size();
 }
 
 template <class S>
 std::unordered_map<std::string, Vector> update(Tallo<S>& model) {
-    return model.manager.circuit.lock()->update();
+    return model.circuit().lock()->update();
 }
 
 template <class S>
@@ -98,12 +100,12 @@ TEST(TalloCompile, ExampleModelHasItsLeavesTablesAndProducts) {
     ASSERT_EQ(values.size(), expected.size());
     for (std::size_t i = 0; i < values.size(); ++i) EXPECT_NEAR(values[i], expected[i], 1e-12) << example_leaves[i];
 
-    EXPECT_EQ(model.comparisons, (ComparisonTable{{"temp(kitchen)", {{30.0, true, "temp_kitchen_gt_30"}}}}));
-    EXPECT_EQ(model.parameter_groups, (Groups{{"wet#0", {"wet_cause_0"}}, {"hot#0", {"hot_cause_0(kitchen)"}}}));
-    EXPECT_EQ(model.value_size, 1u);
+    EXPECT_EQ(model.comparisons(), (ComparisonTable{{"temp(kitchen)", {{30.0, true, "temp_kitchen_gt_30"}}}}));
+    EXPECT_EQ(model.parameter_groups(), (Groups{{"wet#0", {"wet_cause_0"}}, {"hot#0", {"hot_cause_0(kitchen)"}}}));
+    EXPECT_EQ(model.value_size(), 1u);
     EXPECT_EQ(product_count(model, "/out/alarm"), 11u);
     for (const char* channel : {"/weather/rain", "temp_kitchen_gt_30", "/sky"}) {
-        EXPECT_TRUE(model.manager.senders.contains(channel)) << channel;
+        EXPECT_TRUE(model.registered_sender(channel).has_value()) << channel;
     }
 }
 
@@ -143,7 +145,7 @@ TYPED_TEST(TalloSemirings, ExampleModelFollowsItsSignals) {
 
     send(sender_of(model, "rain"), Vector{0.8});
     send_number(number_targets(model, "temp(kitchen)"), 35.0);
-    send(model.manager.get_or_create_sender("/sky"), Vector{0.4, 0.6});
+    send(model.get_or_create_sender("/sky"), Vector{0.4, 0.6});
     // A leaf holds what its semiring makes of a probability (Boolean: 1.0).
     const auto stored = [](double p) { return S::decode(S::encode_leaf_vec(Vector{p}, 1, 0))[0]; };
     ASSERT_TRUE(leaf_reaches(model, "rain", stored(0.8)));
@@ -168,7 +170,7 @@ TEST(TalloCompile, ExampleModelFollowsALaterSetting) {
     const auto kitchen = number_targets(model, "temp(kitchen)");
     send(rain, Vector{0.5});
     send_number(kitchen, 20.0);
-    send(model.manager.get_or_create_sender("/sky"), Vector{0.0, 1.0});
+    send(model.get_or_create_sender("/sky"), Vector{0.0, 1.0});
     ASSERT_TRUE(leaf_reaches(model, "cloudy", 1.0));
     ASSERT_TRUE(leaf_reaches(model, "rain", 0.5));
     EXPECT_NEAR(update(model).at("/out/alarm")[0], 0.5 * 0.9, 1e-9);
@@ -181,11 +183,11 @@ TEST(TalloCompile, ExampleModelFollowsALaterSetting) {
 TEST(TalloCompile, ModelsWithoutTargetOrWithSeveralCompileTheFirstOnly) {
     Tallo<LogProb> none = Tallo<LogProb>::compile("r <- source(\"/r\", Probability). t if r.", 1, false);
     EXPECT_EQ(names_of(none), (std::vector<std::string>{"r", "-r"}));
-    EXPECT_TRUE(none.manager.circuit.lock()->target_nodes().empty());
+    EXPECT_TRUE(none.circuit().lock()->target_nodes().empty());
     EXPECT_TRUE(update(none).empty());
 
     Tallo<LogProb> two = Tallo<LogProb>::compile("a. b. a -> target(\"/a\"). b -> target(\"/b\").", 1, false);
-    EXPECT_EQ(two.targets.size(), 2u);
+    EXPECT_EQ(two.targets().size(), 2u);
     const auto values = update(two);
     EXPECT_EQ(values.size(), 1u);
     EXPECT_EQ(values.at("/a")[0], 1.0);
@@ -233,7 +235,7 @@ TEST(TalloCompile, RepeatedHeadsShareOrSplitTheirParameterGroups) {
         "a(1) <- P(0.1). a(2) <- P(0.2). a(1) <- P(0.3). b(X) <- P(0.4) if c(X). b(Y) <- P(0.5) if c(Y)."
         " c(1). t if a(1) and b(1). t -> target(\"/t\").",
         1, false);
-    EXPECT_EQ(model.parameter_groups, (Groups{{"a#0", {"a_1_cause_0", "a_2_cause_0"}},
+    EXPECT_EQ(model.parameter_groups(), (Groups{{"a#0", {"a_1_cause_0", "a_2_cause_0"}},
                                                {"a#1", {"a_1_cause_1"}},
                                                {"b#0", {"b_cause_0(1)"}}}));
     const std::vector<std::string> names = names_of(model);
@@ -252,10 +254,10 @@ TEST(TalloCompile, NumericSourcesGetOneLeafPairPerDistinctComparison) {
         2, false);
     EXPECT_EQ(names_of(model), (std::vector<std::string>{"v_gt_1", "-v_gt_1", "v_lt_0_5", "-v_lt_0_5", "v_gt_1",
                                                          "-v_gt_1", "v_lt_0_5", "-v_lt_0_5"}));
-    EXPECT_EQ(model.comparisons.at("v"),
+    EXPECT_EQ(model.comparisons().at("v"),
               (std::vector<ComparisonEntry>{{1.0, true, "v_gt_1"}, {0.5, false, "v_lt_0_5"}}));
-    EXPECT_TRUE(model.comparisons.at("w").empty());
-    for (const Vector& value : model.manager.get_values()) EXPECT_EQ(value.size(), 2u);
+    EXPECT_TRUE(model.comparisons().at("w").empty());
+    for (const Vector& value : model.get_values()) EXPECT_EQ(value.size(), 2u);
     // Both sources share the channels of their comparisons' names; the
     // second read replaced the first sender.
     EXPECT_EQ(number_targets(model, "v").size(), 2u);
@@ -277,17 +279,16 @@ TEST(TalloCompile, NegativeThresholdsWorkEndToEnd) {
 
 TEST(TalloCompile, BatchWidthOfEveryLeaf) {
     Tallo<Fuzzy> model = Tallo<Fuzzy>::compile(testing::example_model, 3, false);
-    EXPECT_EQ(model.value_size, 3u);
-    for (const Vector& value : model.manager.get_values()) EXPECT_EQ(value.size(), 3u);
+    EXPECT_EQ(model.value_size(), 3u);
+    for (const Vector& value : model.get_values()) EXPECT_EQ(value.size(), 3u);
     EXPECT_EQ(update(model).at("/out/alarm").size(), 3u);
 }
 
 TEST(TalloCompile, ProbGradientSeedsOneDerivativeSlotPerLeaf) {
     Tallo<ProbGradient> model = Tallo<ProbGradient>::compile(testing::example_model, 1, false);
     const std::size_t n = example_leaves.size();
-    EXPECT_EQ(model.value_size, n + 1);
-    EXPECT_EQ(model.manager.value_size(), n + 1);
-    const std::vector<Vector> values = model.manager.get_values();
+    EXPECT_EQ(model.value_size(), n + 1);
+    const std::vector<Vector> values = model.get_values();
     ASSERT_EQ(values.size(), n);
     for (std::size_t i = 0; i < n; ++i) {
         Vector expected(n + 1, 0.0);
@@ -334,12 +335,12 @@ TEST(TalloCompile, ProductsOfManyChunksBuildTheNodeOfOneCall) {
     model += "t if not s0.\nt -> target(\"/t\").\n";
     auto compiled = Tallo<LogProb>::compile(model, 1, false);
 
-    Dnf dnf = asp::solve(build_asp_program(compiled.sources, compiled.categorical_sources, compiled.clauses,
-                                           compiled.comparisons, compiled.targets.front()),
+    Dnf dnf = asp::solve(build_asp_program(compiled.sources(), compiled.categorical_sources(), compiled.clauses(),
+                                           compiled.comparisons(), compiled.targets().front()),
                          false);
     dnf.remove("t");
-    const auto products = product_terms(dnf, compiled.manager.get_index_map());
-    auto circuit = compiled.manager.circuit.lock();
+    const auto products = product_terms(dnf, compiled.get_index_map());
+    auto circuit = compiled.circuit().lock();
     ReactiveCircuit<LogProb> whole(1);
     for (Leaf leaf : circuit->leafs()) {
         leaf.dependencies.clear();
