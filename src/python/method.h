@@ -27,7 +27,7 @@
 //   the handle lives until the work is done; the object's own keeps the
 //   shared object alive until the result is built.
 // - The result is built with the interpreter lock held and no mutex held,
-//   from what the work returned, by the result step: `result_of` unless the
+//   from what the work returned, by the result step: `ResultOf` unless the
 //   declaration names another (a second argument, which gets that value):
 //     nothing                -> None
 //     std::optional<Error>   -> RuntimeError with the error's message, or None
@@ -86,15 +86,14 @@ struct ResultOf {
             if (value) raise(PyExc_RuntimeError, value->message);
             return none();
         } else if constexpr (detail::is_result<V>) {
-            return (*this)(unwrapped(std::move(value)));
+            return (*this)(unwrapped(std::forward<R>(value)));
         } else if constexpr (detail::Binding<V>) {
-            return new_instance(std::move(value));
+            return new_instance(V(std::forward<R>(value)));
         } else {
             return to_py(value);
         }
     }
 };
-inline constexpr ResultOf result_of{};
 
 namespace detail {
 
