@@ -4,7 +4,7 @@
 #include "python/classes.h"
 #include "python/convert.h"
 #include "python/frame.h"
-#include "python/results.h"
+#include "python/method.h"
 #include "python/writer_classes.h"
 
 namespace tallo::python {
@@ -15,13 +15,10 @@ constexpr std::string_view class_name = PyBooleanWriter::name;
 constexpr auto write_signature =
     documented<arg::Flag, arg::OptionalFloat>({class_name, "write"}, "write($self, value, timestamp)\n--\n\n");
 
-PyObject* write(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call_method<PyBooleanWriter>(write_signature, self, args, nargs, kwnames,
-                                        [](PyBooleanWriter& object, bool value, std::optional<double> timestamp) {
-                                            object.writer.write(Vector(object.width, value ? 1.0 : 0.0), timestamp);
-                                            return none();
-                                        });
-}
+constexpr FastMethod write = held<PyBooleanWriter, write_signature>(
+    [](PyBooleanWriter& object, bool value, std::optional<double> timestamp) {
+        object.writer.write(Vector(object.width, value ? 1.0 : 0.0), timestamp);
+    });
 
 constexpr const char* class_doc = "Maps a Python bool to a probability: `True` → 1.0, `False` → 0.0.";
 

@@ -4,7 +4,7 @@
 #include "python/classes.h"
 #include "python/convert.h"
 #include "python/frame.h"
-#include "python/results.h"
+#include "python/method.h"
 #include "python/writer_classes.h"
 
 namespace tallo::python {
@@ -15,26 +15,21 @@ constexpr std::string_view class_name = PyCategoricalWriter::name;
 constexpr auto write_signature = documented<arg::FloatList, arg::OptionalFloat>(
     {class_name, "write"}, "write($self, probabilities, timestamp)\n--\n\n");
 
-PyObject* write(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call_method<PyCategoricalWriter>(
-        write_signature, self, args, nargs, kwnames,
-        [](PyCategoricalWriter& object, Vector probabilities, std::optional<double> timestamp) {
-            object.writer.write(std::move(probabilities), timestamp);
-            return none();
-        });
-}
-
-PyObject* n_categories(PyObject* self, PyObject*) {
-    return call_no_args<PyCategoricalWriter>({class_name, "n_categories"}, self, [](PyCategoricalWriter& object) {
-        return to_py(std::uint64_t{object.n_categories});
+constexpr FastMethod write = held<PyCategoricalWriter, write_signature>(
+    [](PyCategoricalWriter& object, Vector probabilities, std::optional<double> timestamp) {
+        object.writer.write(std::move(probabilities), timestamp);
     });
-}
 
-PyObject* value_size(PyObject* self, PyObject*) {
-    return call_no_args<PyCategoricalWriter>({class_name, "value_size"}, self, [](PyCategoricalWriter& object) {
-        return to_py(std::uint64_t{object.value_size});
-    });
-}
+constexpr auto n_categories_signature =
+    documented<>({class_name, "n_categories"}, "n_categories($self)\n--\n\n");
+
+constexpr PyCFunction n_categories = held<PyCategoricalWriter, n_categories_signature>(
+    [](PyCategoricalWriter& object) { return std::uint64_t{object.n_categories}; });
+
+constexpr auto value_size_signature = documented<>({class_name, "value_size"}, "value_size($self)\n--\n\n");
+
+constexpr PyCFunction value_size = held<PyCategoricalWriter, value_size_signature>(
+    [](PyCategoricalWriter& object) { return std::uint64_t{object.value_size}; });
 
 constexpr const char* class_doc =
     "Sends a flat probability matrix `[col₀, col₁, …]` where each column has\n"
@@ -43,8 +38,8 @@ constexpr const char* class_doc =
 
 PyMethodDef methods[] = {
     {"write", fastcall(write), METH_FASTCALL | METH_KEYWORDS, write_signature.doc},
-    {"n_categories", n_categories, METH_NOARGS, "n_categories($self)\n--\n\n"},
-    {"value_size", value_size, METH_NOARGS, "value_size($self)\n--\n\n"},
+    {"n_categories", n_categories, METH_NOARGS, n_categories_signature.doc},
+    {"value_size", value_size, METH_NOARGS, value_size_signature.doc},
     {nullptr, nullptr, 0, nullptr},
 };
 

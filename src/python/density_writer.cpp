@@ -6,7 +6,7 @@
 #include "python/convert.h"
 #include "python/error.h"
 #include "python/frame.h"
-#include "python/results.h"
+#include "python/method.h"
 #include "python/writer_classes.h"
 
 namespace tallo::python {
@@ -17,17 +17,13 @@ constexpr std::string_view class_name = PyDensityWriter::name;
 constexpr auto write_signature = documented<arg::Text, arg::FloatRows, arg::OptionalFloat>(
     {class_name, "write"}, "write($self, distribution, params, timestamp)\n--\n\n");
 
-PyObject* write(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call_method<PyDensityWriter>(
-        write_signature, self, args, nargs, kwnames,
-        [](PyDensityWriter& object, std::string distribution, std::vector<Vector> params,
-           std::optional<double> timestamp) {
-            auto chosen = distribution_of(distribution, std::move(params));
-            if (auto* refusal = std::get_if<std::string>(&chosen)) raise(PyExc_ValueError, *refusal);
-            object.writer.write(std::get<VectorDistribution>(chosen), timestamp);
-            return none();
-        });
-}
+constexpr FastMethod write = held<PyDensityWriter, write_signature>(
+    [](PyDensityWriter& object, const std::string& distribution, std::vector<Vector> params,
+       std::optional<double> timestamp) {
+        auto chosen = distribution_of(distribution, std::move(params));
+        if (auto* refusal = std::get_if<std::string>(&chosen)) raise(PyExc_ValueError, *refusal);
+        object.writer.write(std::get<VectorDistribution>(chosen), timestamp);
+    });
 
 constexpr const char* class_doc =
     "Fan-out density writer.  A single call dispatches to every comparison\n"

@@ -20,6 +20,8 @@
 //     classes.h, `live_value_of`). The body takes what must outlive
 //     the call, releases the interpreter lock around its work
 //     (`without_gil`), and builds its result after the lock is back.
+//     For an instance method, method.h writes that body once: the method
+//     declares only its work and, where it differs, its result step.
 //
 // Parameter lists are fixed at compile time: `Signature<C...>` pairs each
 // converter (convert.h) with its parameter name. Trailing parameters whose

@@ -5,7 +5,7 @@
 #include "python/classes.h"
 #include "python/convert.h"
 #include "python/frame.h"
-#include "python/results.h"
+#include "python/method.h"
 #include "python/writer_classes.h"
 
 namespace tallo::python {
@@ -16,13 +16,10 @@ constexpr std::string_view class_name = PyNumberWriter::name;
 constexpr auto write_signature =
     documented<arg::FloatList, arg::OptionalFloat>({class_name, "write"}, "write($self, value, timestamp)\n--\n\n");
 
-PyObject* write(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call_method<PyNumberWriter>(write_signature, self, args, nargs, kwnames,
-                                       [](PyNumberWriter& object, Vector value, std::optional<double> timestamp) {
-                                           write_numbers(object.targets, value, timestamp);
-                                           return none();
-                                       });
-}
+constexpr FastMethod write = held<PyNumberWriter, write_signature>(
+    [](PyNumberWriter& object, const Vector& value, std::optional<double> timestamp) {
+        write_numbers(object.targets, value, timestamp);
+    });
 
 constexpr const char* class_doc =
     "Fan-out number writer.  Compares a value vector against every registered\n"

@@ -4,7 +4,7 @@
 #include "python/classes.h"
 #include "python/convert.h"
 #include "python/frame.h"
-#include "python/results.h"
+#include "python/method.h"
 #include "python/writer_classes.h"
 
 namespace tallo::python {
@@ -15,14 +15,10 @@ constexpr std::string_view class_name = PyProbabilityWriter::name;
 constexpr auto write_signature =
     documented<arg::FloatList, arg::OptionalFloat>({class_name, "write"}, "write($self, value, timestamp)\n--\n\n");
 
-PyObject* write(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call_method<PyProbabilityWriter>(
-        write_signature, self, args, nargs, kwnames,
-        [](PyProbabilityWriter& object, Vector value, std::optional<double> timestamp) {
-            object.writer.write(std::move(value), timestamp);
-            return none();
-        });
-}
+constexpr FastMethod write = held<PyProbabilityWriter, write_signature>(
+    [](PyProbabilityWriter& object, Vector value, std::optional<double> timestamp) {
+        object.writer.write(std::move(value), timestamp);
+    });
 
 constexpr const char* class_doc = "Passes a probability vector straight through to the circuit.";
 

@@ -16,6 +16,7 @@
 #include "python/convert.h"
 #include "python/error.h"
 #include "python/frame.h"
+#include "python/method.h"
 #include "python/ref.h"
 #include "python/results.h"
 
@@ -53,111 +54,66 @@ PyObject* from_sum_product(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
 constexpr auto add_leaf_signature = documented<arg::FloatList, arg::Float, arg::Text>(
     {class_name, "add_leaf"}, "add_leaf($self, initial_value, initial_timestamp, token)\n--\n\n");
 
-PyObject* add_leaf(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call_method<PyReactiveCircuit>(
-        add_leaf_signature, self, args, nargs, kwnames,
-        [](PyReactiveCircuit& object, Vector initial_value, double initial_timestamp, std::string token) {
-            RCVariant circuit = object.circuit;
-            std::uint32_t index = without_gil([&] {
-                return circuit.add_leaf(std::move(initial_value), initial_timestamp, std::move(token));
-            });
-            return to_py(index);
-        });
-}
+constexpr FastMethod add_leaf = released<&PyReactiveCircuit::circuit, add_leaf_signature>(
+    [](const RCVariant& circuit, Vector initial_value, double initial_timestamp, std::string token) {
+        return circuit.add_leaf(std::move(initial_value), initial_timestamp, std::move(token));
+    });
 
 constexpr auto update_leaf_signature = documented<arg::UInt32, arg::FloatList, arg::Float>(
     {class_name, "update_leaf"}, "update_leaf($self, leaf_index, new_value, timestamp)\n--\n\n");
 
-PyObject* update_leaf(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call_method<PyReactiveCircuit>(
-        update_leaf_signature, self, args, nargs, kwnames,
-        [](PyReactiveCircuit& object, std::uint32_t leaf_index, Vector new_value, double timestamp) {
-            RCVariant circuit = object.circuit;
-            without_gil([&] { circuit.update_leaf(leaf_index, std::move(new_value), timestamp); });
-            return none();
-        });
-}
+constexpr FastMethod update_leaf = released<&PyReactiveCircuit::circuit, update_leaf_signature>(
+    [](const RCVariant& circuit, std::uint32_t leaf_index, Vector new_value, double timestamp) {
+        circuit.update_leaf(leaf_index, std::move(new_value), timestamp);
+    });
 
 constexpr auto add_sum_product_signature = documented<arg::IndexRows, arg::Text>(
     {class_name, "add_sum_product"}, "add_sum_product($self, sum_product, target_token)\n--\n\n");
 
-PyObject* add_sum_product(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call_method<PyReactiveCircuit>(
-        add_sum_product_signature, self, args, nargs, kwnames,
-        [](PyReactiveCircuit& object, SumProduct sum_product, std::string target_token) {
-            RCVariant circuit = object.circuit;
-            without_gil([&] { circuit.add_sum_product(sum_product, target_token); });
-            return none();
-        });
-}
+constexpr FastMethod add_sum_product = released<&PyReactiveCircuit::circuit, add_sum_product_signature>(
+    [](const RCVariant& circuit, const SumProduct& sum_product, const std::string& target_token) {
+        circuit.add_sum_product(sum_product, target_token);
+    });
 
 constexpr auto adapt_signature =
     documented<arg::Float, arg::UInt32>({class_name, "adapt"}, "adapt($self, bin_size, number_bins)\n--\n\n");
 
-PyObject* adapt(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call_method<PyReactiveCircuit>(
-        adapt_signature, self, args, nargs, kwnames,
-        [](PyReactiveCircuit& object, double bin_size, std::uint32_t number_bins) {
-            RCVariant circuit = object.circuit;
-            without_gil([&] { circuit.adapt(clustering::equal_width_boundaries(bin_size, number_bins)); });
-            return none();
-        });
-}
-
-PyObject* update(PyObject* self, PyObject*) {
-    return call_no_args<PyReactiveCircuit>({class_name, "update"}, self, [](PyReactiveCircuit& object) {
-        RCVariant circuit = object.circuit;
-        TokenValues values = without_gil([&] { return circuit.update(); });
-        return update_result_to_py(values);
+constexpr FastMethod adapt = released<&PyReactiveCircuit::circuit, adapt_signature>(
+    [](const RCVariant& circuit, double bin_size, std::uint32_t number_bins) {
+        circuit.adapt(clustering::equal_width_boundaries(bin_size, number_bins));
     });
-}
 
-PyObject* full_update(PyObject* self, PyObject*) {
-    return call_no_args<PyReactiveCircuit>({class_name, "full_update"}, self, [](PyReactiveCircuit& object) {
-        RCVariant circuit = object.circuit;
-        TokenValues values = without_gil([&] { return circuit.full_update(); });
-        return update_result_to_py(values);
-    });
-}
+// The result step of `update` and `full_update`, whose result keeps the
+// interpreter's own error where it cannot be made (results.h).
+constexpr auto update_result = [](const TokenValues& values) { return update_result_to_py(values); };
 
-constexpr auto lift_leaf_signature =
-    documented<arg::UInt32>({class_name, "lift_leaf"}, "lift_leaf($self, index)\n--\n\n");
-constexpr auto drop_leaf_signature =
-    documented<arg::UInt32>({class_name, "drop_leaf"}, "drop_leaf($self, index)\n--\n\n");
+constexpr auto update_signature = documented<>({class_name, "update"}, "update($self)\n--\n\n");
 
-// `lift_leaf` and `drop_leaf`: one leaf index, None as the result.
-template <const Signature<arg::UInt32>& signature, void (RCVariant::*move)(std::uint32_t) const>
-PyObject* move_leaf(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call_method<PyReactiveCircuit>(signature, self, args, nargs, kwnames,
-                                          [](PyReactiveCircuit& object, std::uint32_t index) {
-                                              RCVariant circuit = object.circuit;
-                                              without_gil([&] { (circuit.*move)(index); });
-                                              return none();
-                                          });
-}
+constexpr PyCFunction update = released<&PyReactiveCircuit::circuit, update_signature>(
+    [](const RCVariant& circuit) { return circuit.update(); }, update_result);
 
-// returns a new reference: the unpacked gradients as dicts, or raises the
-// refusal of a circuit of another semiring
-Ref gradients_to_py(Result<gradients::Unpacked>& unpacked) {
-    if (!unpacked) raise(PyExc_RuntimeError, unpacked.error().message);
-    return to_py(unpacked.value());
-}
+constexpr auto full_update_signature = documented<>({class_name, "full_update"}, "full_update($self)\n--\n\n");
 
-PyObject* gradient_update(PyObject* self, PyObject*) {
-    return call_no_args<PyReactiveCircuit>({class_name, "gradient_update"}, self, [](PyReactiveCircuit& object) {
-        RCVariant circuit = object.circuit;
-        auto unpacked = without_gil([&] { return circuit.gradient_update(); });
-        return gradients_to_py(unpacked);
-    });
-}
+constexpr PyCFunction full_update = released<&PyReactiveCircuit::circuit, full_update_signature>(
+    [](const RCVariant& circuit) { return circuit.full_update(); }, update_result);
 
-PyObject* full_gradient_update(PyObject* self, PyObject*) {
-    return call_no_args<PyReactiveCircuit>({class_name, "full_gradient_update"}, self, [](PyReactiveCircuit& object) {
-        RCVariant circuit = object.circuit;
-        auto unpacked = without_gil([&] { return circuit.full_gradient_update(); });
-        return gradients_to_py(unpacked);
-    });
-}
+constexpr auto gradient_update_signature =
+    documented<>({class_name, "gradient_update"},
+                 "gradient_update($self)\n--\n\n"
+                 "Reactive update with gradients unpacked by leaf name.\n"
+                 "Raises `RuntimeError` if the semiring is not `ProbGradient`.");
+
+constexpr PyCFunction gradient_update = released<&PyReactiveCircuit::circuit, gradient_update_signature>(
+    [](const RCVariant& circuit) { return circuit.gradient_update(); });
+
+constexpr auto full_gradient_update_signature =
+    documented<>({class_name, "full_gradient_update"},
+                 "full_gradient_update($self)\n--\n\n"
+                 "Full (invalidating) update with gradients unpacked by leaf name.\n"
+                 "Raises `RuntimeError` if the semiring is not `ProbGradient`.");
+
+constexpr PyCFunction full_gradient_update = released<&PyReactiveCircuit::circuit, full_gradient_update_signature>(
+    [](const RCVariant& circuit) { return circuit.full_gradient_update(); });
 
 constexpr auto fit_signature = documented<arg::TextFloatMap, arg::Float, arg::Float, arg::OptionalTexts, arg::Float>(
     {class_name, "fit"},
@@ -165,55 +121,47 @@ constexpr auto fit_signature = documented<arg::TextFloatMap, arg::Float, arg::Fl
     "One gradient-descent step over leaf probabilities.\n"
     "Raises `RuntimeError` if the semiring is not `ProbGradient`.");
 
-PyObject* fit(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call_method<PyReactiveCircuit>(
-        fit_signature, self, args, nargs, kwnames,
-        [](PyReactiveCircuit& object, gradients::Derivatives gradients, double lr, double loss,
-           std::optional<std::vector<std::string>> atoms, double timestamp) {
-            RCVariant circuit = object.circuit;
-            auto refused = without_gil([&] { return circuit.fit(gradients, lr, loss, atoms, timestamp); });
-            if (refused) raise(PyExc_RuntimeError, refused->message);
-            return none();
-        });
-}
+constexpr FastMethod fit = released<&PyReactiveCircuit::circuit, fit_signature>(
+    [](const RCVariant& circuit, const gradients::Derivatives& gradients, double lr, double loss,
+       const std::optional<std::vector<std::string>>& atoms, double timestamp) {
+        return circuit.fit(gradients, lr, loss, atoms, timestamp);
+    });
 
-// returns a new reference: None, or raises the export's I/O error
-Ref exported(const std::optional<Error>& error) {
+constexpr auto lift_leaf_signature =
+    documented<arg::UInt32>({class_name, "lift_leaf"}, "lift_leaf($self, index)\n--\n\n");
+
+constexpr FastMethod lift_leaf = released<&PyReactiveCircuit::circuit, lift_leaf_signature>(
+    [](const RCVariant& circuit, std::uint32_t index) { circuit.lift_leaf(index); });
+
+constexpr auto drop_leaf_signature =
+    documented<arg::UInt32>({class_name, "drop_leaf"}, "drop_leaf($self, index)\n--\n\n");
+
+constexpr FastMethod drop_leaf = released<&PyReactiveCircuit::circuit, drop_leaf_signature>(
+    [](const RCVariant& circuit, std::uint32_t index) { circuit.drop_leaf(index); });
+
+// The result step of the exports: None, or the file error as OSError.
+constexpr auto exported = [](const std::optional<Error>& error) {
     if (error) raise(PyExc_OSError, error->message);
     return none();
-}
+};
 
 constexpr auto to_dot_signature = documented<arg::Text>({class_name, "to_dot"}, "to_dot($self, path)\n--\n\n");
 
-PyObject* to_dot(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call_method<PyReactiveCircuit>(to_dot_signature, self, args, nargs, kwnames,
-                                          [](PyReactiveCircuit& object, std::string path) {
-                                              RCVariant circuit = object.circuit;
-                                              return exported(without_gil([&] { return circuit.to_dot(path); }));
-                                          });
-}
+constexpr FastMethod to_dot = released<&PyReactiveCircuit::circuit, to_dot_signature>(
+    [](const RCVariant& circuit, const std::string& path) { return circuit.to_dot(path); }, exported);
 
 constexpr auto to_svg_signature =
     documented<arg::Text, arg::Flag>({class_name, "to_svg"}, "to_svg($self, path, keep_dot)\n--\n\n");
 
-PyObject* to_svg(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call_method<PyReactiveCircuit>(
-        to_svg_signature, self, args, nargs, kwnames, [](PyReactiveCircuit& object, std::string path, bool keep_dot) {
-            RCVariant circuit = object.circuit;
-            return exported(without_gil([&] { return circuit.to_svg(path, keep_dot); }));
-        });
-}
+constexpr FastMethod to_svg = released<&PyReactiveCircuit::circuit, to_svg_signature>(
+    [](const RCVariant& circuit, const std::string& path, bool keep_dot) { return circuit.to_svg(path, keep_dot); },
+    exported);
 
 constexpr auto to_combined_svg_signature =
     documented<arg::Text>({class_name, "to_combined_svg"}, "to_combined_svg($self, path)\n--\n\n");
 
-PyObject* to_combined_svg(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call_method<PyReactiveCircuit>(
-        to_combined_svg_signature, self, args, nargs, kwnames, [](PyReactiveCircuit& object, std::string path) {
-            RCVariant circuit = object.circuit;
-            return exported(without_gil([&] { return circuit.to_combined_svg(path); }));
-        });
-}
+constexpr FastMethod to_combined_svg = released<&PyReactiveCircuit::circuit, to_combined_svg_signature>(
+    [](const RCVariant& circuit, const std::string& path) { return circuit.to_combined_svg(path); }, exported);
 
 constexpr const char* class_doc = new_signature.doc;
 
@@ -224,21 +172,13 @@ PyMethodDef methods[] = {
     {"update_leaf", fastcall(update_leaf), METH_FASTCALL | METH_KEYWORDS, update_leaf_signature.doc},
     {"add_sum_product", fastcall(add_sum_product), METH_FASTCALL | METH_KEYWORDS, add_sum_product_signature.doc},
     {"adapt", fastcall(adapt), METH_FASTCALL | METH_KEYWORDS, adapt_signature.doc},
-    {"update", update, METH_NOARGS, "update($self)\n--\n\n"},
-    {"full_update", full_update, METH_NOARGS, "full_update($self)\n--\n\n"},
-    {"gradient_update", gradient_update, METH_NOARGS,
-     "gradient_update($self)\n--\n\n"
-     "Reactive update with gradients unpacked by leaf name.\n"
-     "Raises `RuntimeError` if the semiring is not `ProbGradient`."},
-    {"full_gradient_update", full_gradient_update, METH_NOARGS,
-     "full_gradient_update($self)\n--\n\n"
-     "Full (invalidating) update with gradients unpacked by leaf name.\n"
-     "Raises `RuntimeError` if the semiring is not `ProbGradient`."},
+    {"update", update, METH_NOARGS, update_signature.doc},
+    {"full_update", full_update, METH_NOARGS, full_update_signature.doc},
+    {"gradient_update", gradient_update, METH_NOARGS, gradient_update_signature.doc},
+    {"full_gradient_update", full_gradient_update, METH_NOARGS, full_gradient_update_signature.doc},
     {"fit", fastcall(fit), METH_FASTCALL | METH_KEYWORDS, fit_signature.doc},
-    {"lift_leaf", fastcall(move_leaf<lift_leaf_signature, &RCVariant::lift_leaf>), METH_FASTCALL | METH_KEYWORDS,
-     lift_leaf_signature.doc},
-    {"drop_leaf", fastcall(move_leaf<drop_leaf_signature, &RCVariant::drop_leaf>), METH_FASTCALL | METH_KEYWORDS,
-     drop_leaf_signature.doc},
+    {"lift_leaf", fastcall(lift_leaf), METH_FASTCALL | METH_KEYWORDS, lift_leaf_signature.doc},
+    {"drop_leaf", fastcall(drop_leaf), METH_FASTCALL | METH_KEYWORDS, drop_leaf_signature.doc},
     {"to_dot", fastcall(to_dot), METH_FASTCALL | METH_KEYWORDS, to_dot_signature.doc},
     {"to_svg", fastcall(to_svg), METH_FASTCALL | METH_KEYWORDS, to_svg_signature.doc},
     {"to_combined_svg", fastcall(to_combined_svg), METH_FASTCALL | METH_KEYWORDS, to_combined_svg_signature.doc},

@@ -19,12 +19,11 @@
 #include "host/shared_model.h"
 #include "python/classes.h"
 #include "python/convert.h"
-#include "python/error.h"
 #include "python/frame.h"
 #include "python/interruptible.h"
+#include "python/method.h"
 #include "python/reactive_circuit.h"
 #include "python/ref.h"
-#include "python/results.h"
 #include "python/writer_classes.h"
 
 namespace tallo::python {
@@ -43,11 +42,10 @@ namespace {
 constexpr std::string_view class_name = PyTallo::name;
 
 // returns a new reference: the writer object of `made`, or raises its error
-Ref writer_object(Result<SourceWriter> made) {
-    if (!made) raise(PyExc_RuntimeError, made.error().message);
-    SourceWriter writer = std::move(made).value();
+constexpr auto writer_object = [](Result<SourceWriter> made) {
+    SourceWriter writer = unwrapped(std::move(made));
     return typed_writer_to_py(std::move(writer.writer), writer.boolean_width);
-}
+};
 
 // The docstring of `compile`, its supported values spelled from the semiring
 // list.
@@ -87,120 +85,75 @@ PyObject* compile(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
                                if (!tag) return tag.error();
                                return SharedModel::compile(tag.value(), model, value_size, verbose, cancel);
                            });
-                           if (!compiled) raise(PyExc_RuntimeError, compiled.error().message);
-                           return new_instance(PyTallo{std::move(compiled).value()});
+                           return new_instance(PyTallo{unwrapped(std::move(compiled))});
                        });
 }
 
-PyObject* get_reactive_circuit(PyObject* self, PyObject*) {
-    return call_no_args<PyTallo>({class_name, "get_reactive_circuit"}, self, [](PyTallo& object) {
-        return new_instance(PyReactiveCircuit{object.model.circuit()});
-    });
-}
+constexpr auto get_reactive_circuit_signature =
+    documented<>({class_name, "get_reactive_circuit"}, "get_reactive_circuit($self)\n--\n\n");
+
+// Keeps the interpreter lock: the model's mutex is taken only to copy the
+// circuit's handle.
+constexpr PyCFunction get_reactive_circuit = held<PyTallo, get_reactive_circuit_signature>(
+    [](PyTallo& object) { return PyReactiveCircuit{object.model.circuit()}; });
 
 constexpr auto read_signature = documented<arg::UInt32, arg::Text, arg::Flag>(
     {class_name, "read"}, "read($self, receiver_idx, channel, invert)\n--\n\n");
 
-PyObject* read(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call_method<PyTallo>(read_signature, self, args, nargs, kwnames,
-                                [](PyTallo& object, std::uint32_t receiver_idx, std::string channel, bool invert) {
-                                    SharedModel model = object.model;
-                                    without_gil([&] { model.read(receiver_idx, channel, invert); });
-                                    return none();
-                                });
-}
+constexpr FastMethod read = released<&PyTallo::model, read_signature>(
+    [](const SharedModel& model, std::uint32_t receiver_idx, const std::string& channel, bool invert) {
+        model.read(receiver_idx, channel, invert);
+    });
 
 constexpr auto make_writer_signature =
     documented<arg::Text>({class_name, "make_writer"}, "make_writer($self, channel)\n--\n\n");
 
-PyObject* make_writer(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call_method<PyTallo>(make_writer_signature, self, args, nargs, kwnames,
-                                [](PyTallo& object, std::string channel) {
-                                    SharedModel model = object.model;
-                                    auto made = without_gil([&] { return model.make_writer(channel); });
-                                    return writer_object(std::move(made));
-                                });
-}
+constexpr FastMethod make_writer = released<&PyTallo::model, make_writer_signature>(
+    [](const SharedModel& model, const std::string& channel) { return model.make_writer(channel); }, writer_object);
 
 constexpr auto make_writer_for_signature =
     documented<arg::Text>({class_name, "make_writer_for"}, "make_writer_for($self, source_name)\n--\n\n");
 
-PyObject* make_writer_for(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call_method<PyTallo>(make_writer_for_signature, self, args, nargs, kwnames,
-                                [](PyTallo& object, std::string source_name) {
-                                    SharedModel model = object.model;
-                                    auto made = without_gil([&] { return model.make_writer_for(source_name); });
-                                    return writer_object(std::move(made));
-                                });
-}
+constexpr FastMethod make_writer_for = released<&PyTallo::model, make_writer_for_signature>(
+    [](const SharedModel& model, const std::string& source_name) { return model.make_writer_for(source_name); },
+    writer_object);
 
 constexpr auto make_categorical_writer_signature =
     documented<arg::Text>({class_name, "make_categorical_writer"}, "make_categorical_writer($self, channel)\n--\n\n");
 
-PyObject* make_categorical_writer(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                                  PyObject* kwnames) {
-    return call_method<PyTallo>(make_categorical_writer_signature, self, args, nargs, kwnames,
-                                [](PyTallo& object, std::string channel) {
-                                    SharedModel model = object.model;
-                                    auto made = without_gil([&] { return model.make_categorical_writer(channel); });
-                                    if (!made) raise(PyExc_RuntimeError, made.error().message);
-                                    return typed_writer_to_py(std::move(made).value(), 1);
-                                });
-}
+constexpr FastMethod make_categorical_writer = released<&PyTallo::model, make_categorical_writer_signature>(
+    [](const SharedModel& model, const std::string& channel) { return model.make_categorical_writer(channel); },
+    [](Result<TypedWriter> made) { return typed_writer_to_py(unwrapped(std::move(made)), 1); });
 
 constexpr auto make_timed_writer_signature = documented<arg::Text, arg::Float>(
     {class_name, "make_timed_writer"}, "make_timed_writer($self, channel, frequency)\n--\n\n");
 
-PyObject* make_timed_writer(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call_method<PyTallo>(make_timed_writer_signature, self, args, nargs, kwnames,
-                                [](PyTallo& object, std::string channel, double frequency) {
-                                    SharedModel model = object.model;
-                                    Shared<Vector> vector =
-                                        without_gil([&] { return model.make_timed_writer(channel, frequency); });
-                                    return new_instance(PySharedVector{std::move(vector)});
-                                });
-}
-
-PyObject* stop_timed_writers(PyObject* self, PyObject*) {
-    return call_no_args<PyTallo>({class_name, "stop_timed_writers"}, self, [](PyTallo& object) {
-        SharedModel model = object.model;
-        without_gil([&] { model.stop_timed_writers(); });
-        return none();
+constexpr FastMethod make_timed_writer = released<&PyTallo::model, make_timed_writer_signature>(
+    [](const SharedModel& model, const std::string& channel, double frequency) {
+        return PySharedVector{model.make_timed_writer(channel, frequency)};
     });
-}
 
-PyObject* get_names(PyObject* self, PyObject*) {
-    return call_no_args<PyTallo>({class_name, "get_names"}, self, [](PyTallo& object) {
-        SharedModel model = object.model;
-        std::vector<std::string> names = without_gil([&] { return model.names(); });
-        return to_py(names);
-    });
-}
+constexpr auto stop_timed_writers_signature =
+    documented<>({class_name, "stop_timed_writers"}, "stop_timed_writers($self)\n--\n\n");
 
-PyObject* get_frequencies(PyObject* self, PyObject*) {
-    return call_no_args<PyTallo>({class_name, "get_frequencies"}, self, [](PyTallo& object) {
-        SharedModel model = object.model;
-        std::vector<double> frequencies = without_gil([&] { return model.frequencies(); });
-        return to_py(frequencies);
-    });
-}
+constexpr PyCFunction stop_timed_writers = released<&PyTallo::model, stop_timed_writers_signature>(
+    [](const SharedModel& model) { model.stop_timed_writers(); });
 
-PyObject* get_values(PyObject* self, PyObject*) {
-    return call_no_args<PyTallo>({class_name, "get_values"}, self, [](PyTallo& object) {
-        SharedModel model = object.model;
-        std::vector<Vector> values = without_gil([&] { return model.values(); });
-        return to_py(values);
-    });
-}
+constexpr auto get_names_signature = documented<>({class_name, "get_names"}, "get_names($self)\n--\n\n");
 
-// The one operation behind `source_gradients_for` and `source_gradients`,
-// which differ only in the name of their key parameter.
-Ref source_gradients_impl(PyTallo& object, const gradients::Derivatives& gradients, const std::string& key) {
-    SharedModel model = object.model;
-    auto picked = without_gil([&] { return model.source_gradients(gradients, key); });
-    if (!picked) raise(PyExc_RuntimeError, picked.error().message);
-    return to_py(picked.value());
-}
+constexpr PyCFunction get_names =
+    released<&PyTallo::model, get_names_signature>([](const SharedModel& model) { return model.names(); });
+
+constexpr auto get_frequencies_signature =
+    documented<>({class_name, "get_frequencies"}, "get_frequencies($self)\n--\n\n");
+
+constexpr PyCFunction get_frequencies = released<&PyTallo::model, get_frequencies_signature>(
+    [](const SharedModel& model) { return model.frequencies(); });
+
+constexpr auto get_values_signature = documented<>({class_name, "get_values"}, "get_values($self)\n--\n\n");
+
+constexpr PyCFunction get_values =
+    released<&PyTallo::model, get_values_signature>([](const SharedModel& model) { return model.values(); });
 
 // The docstring lines both source lookups share after their first; a macro,
 // so that each docstring stays one literal.
@@ -210,37 +163,31 @@ Ref source_gradients_impl(PyTallo& object, const gradients::Derivatives& gradien
     "`full_gradient_update` result (i.e. `{leaf_name: float}`).\n"               \
     "Raises `RuntimeError` if the semiring is not `ProbGradient`."
 
+// The work of `source_gradients_for` and `source_gradients`, which differ
+// only in the name of their key parameter.
+constexpr auto source_gradients_of = [](const SharedModel& model, const gradients::Derivatives& gradients,
+                                        const std::string& key) { return model.source_gradients(gradients, key); };
+
 constexpr auto source_gradients_for_signature = documented<arg::TextFloatMap, arg::Text>(
     {class_name, "source_gradients_for"},
     "source_gradients_for($self, gradients, atom_name)\n--\n\n"
     "Returns the gradients for a single source looked up by **atom name**.\n" SOURCE_GRADIENTS_DOC);
 
-PyObject* source_gradients_for(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call_method<PyTallo>(source_gradients_for_signature, self, args, nargs, kwnames,
-                                [](PyTallo& object, gradients::Derivatives gradients, std::string atom_name) {
-                                    return source_gradients_impl(object, gradients, atom_name);
-                                });
-}
+constexpr FastMethod source_gradients_for =
+    released<&PyTallo::model, source_gradients_for_signature>(source_gradients_of);
 
 constexpr auto source_gradients_signature = documented<arg::TextFloatMap, arg::Text>(
     {class_name, "source_gradients"},
     "source_gradients($self, gradients, channel)\n--\n\n"
     "Returns the gradients for a single source looked up by **channel name**.\n" SOURCE_GRADIENTS_DOC);
 
-PyObject* source_gradients(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call_method<PyTallo>(source_gradients_signature, self, args, nargs, kwnames,
-                                [](PyTallo& object, gradients::Derivatives gradients, std::string channel) {
-                                    return source_gradients_impl(object, gradients, channel);
-                                });
-}
+constexpr FastMethod source_gradients = released<&PyTallo::model, source_gradients_signature>(source_gradients_of);
 
-PyObject* get_parameter_groups(PyObject* self, PyObject*) {
-    return call_no_args<PyTallo>({class_name, "get_parameter_groups"}, self, [](PyTallo& object) {
-        SharedModel model = object.model;
-        ParameterGroups groups = without_gil([&] { return model.parameter_groups(); });
-        return to_py(groups);
-    });
-}
+constexpr auto get_parameter_groups_signature =
+    documented<>({class_name, "get_parameter_groups"}, "get_parameter_groups($self)\n--\n\n");
+
+constexpr PyCFunction get_parameter_groups = released<&PyTallo::model, get_parameter_groups_signature>(
+    [](const SharedModel& model) { return model.parameter_groups(); });
 
 constexpr auto fit_parameters_signature =
     documented<arg::TextFloatMap, arg::Float, arg::Float, arg::OptionalTexts, arg::Float>(
@@ -254,18 +201,11 @@ constexpr auto fit_parameters_signature =
         "\n"
         "Raises `RuntimeError` if the semiring is not `ProbGradient`.");
 
-PyObject* fit_parameters(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call_method<PyTallo>(
-        fit_parameters_signature, self, args, nargs, kwnames,
-        [](PyTallo& object, gradients::Derivatives gradients, double lr, double loss,
-           std::optional<std::vector<std::string>> parameters, double timestamp) {
-            SharedModel model = object.model;
-            auto refused =
-                without_gil([&] { return model.fit_parameters(gradients, lr, loss, parameters, timestamp); });
-            if (refused) raise(PyExc_RuntimeError, refused->message);
-            return none();
-        });
-}
+constexpr FastMethod fit_parameters = released<&PyTallo::model, fit_parameters_signature>(
+    [](const SharedModel& model, const gradients::Derivatives& gradients, double lr, double loss,
+       const std::optional<std::vector<std::string>>& parameters, double timestamp) {
+        return model.fit_parameters(gradients, lr, loss, parameters, timestamp);
+    });
 
 constexpr const char* class_doc = "A Python wrapper for the high-level `Tallo` language compiler and runtime.";
 
@@ -273,20 +213,20 @@ constexpr int with_parameters = METH_FASTCALL | METH_KEYWORDS;
 
 PyMethodDef methods[] = {
     {"compile", fastcall(compile), with_parameters | METH_STATIC, compile_signature.doc},
-    {"get_reactive_circuit", get_reactive_circuit, METH_NOARGS, "get_reactive_circuit($self)\n--\n\n"},
+    {"get_reactive_circuit", get_reactive_circuit, METH_NOARGS, get_reactive_circuit_signature.doc},
     {"read", fastcall(read), with_parameters, read_signature.doc},
     {"make_writer", fastcall(make_writer), with_parameters, make_writer_signature.doc},
     {"make_writer_for", fastcall(make_writer_for), with_parameters, make_writer_for_signature.doc},
     {"make_categorical_writer", fastcall(make_categorical_writer), with_parameters,
      make_categorical_writer_signature.doc},
     {"make_timed_writer", fastcall(make_timed_writer), with_parameters, make_timed_writer_signature.doc},
-    {"stop_timed_writers", stop_timed_writers, METH_NOARGS, "stop_timed_writers($self)\n--\n\n"},
-    {"get_names", get_names, METH_NOARGS, "get_names($self)\n--\n\n"},
-    {"get_frequencies", get_frequencies, METH_NOARGS, "get_frequencies($self)\n--\n\n"},
-    {"get_values", get_values, METH_NOARGS, "get_values($self)\n--\n\n"},
+    {"stop_timed_writers", stop_timed_writers, METH_NOARGS, stop_timed_writers_signature.doc},
+    {"get_names", get_names, METH_NOARGS, get_names_signature.doc},
+    {"get_frequencies", get_frequencies, METH_NOARGS, get_frequencies_signature.doc},
+    {"get_values", get_values, METH_NOARGS, get_values_signature.doc},
     {"source_gradients_for", fastcall(source_gradients_for), with_parameters, source_gradients_for_signature.doc},
     {"source_gradients", fastcall(source_gradients), with_parameters, source_gradients_signature.doc},
-    {"get_parameter_groups", get_parameter_groups, METH_NOARGS, "get_parameter_groups($self)\n--\n\n"},
+    {"get_parameter_groups", get_parameter_groups, METH_NOARGS, get_parameter_groups_signature.doc},
     {"fit_parameters", fastcall(fit_parameters), with_parameters, fit_parameters_signature.doc},
     {nullptr, nullptr, 0, nullptr},
 };

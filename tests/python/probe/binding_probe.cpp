@@ -2,10 +2,15 @@
 // converter and the stop path through the call frame, so the tests can check
 // conversions and argument texts independently of the methods that use them.
 // Each converter method returns what it converted, as a Python object.
+// `Probe.holder(value)` makes an object whose instance methods run through the
+// method body (method.h), to show where the interpreter lock is held and how
+// each kind of returned value becomes the result.
 // `fail_next_allocation` lets a test see how a method meets exhausted memory.
 #include <Python.h>
 
 #include <cstddef>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <utility>
 
@@ -13,12 +18,14 @@
 #include "python/classes.h"
 #include "python/convert.h"
 #include "python/frame.h"
+#include "python/method.h"
 #include "python/results.h"
 
 namespace tallo::python {
 
 struct Probe {
     static constexpr std::string_view name = "Probe";
+    std::uint32_t handle = 0;  // what a released work gets a copy of
 };
 
 namespace {
@@ -73,6 +80,49 @@ constexpr Signature<arg::Text> stop_signature{{Probe::name, "stop"}, {"message"}
 PyObject* stop_with(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_static(stop_signature, args, nargs, kwnames, [](std::string message) -> Ref { stop(message); });
 }
+
+constexpr Signature<arg::UInt32> holder_signature{{Probe::name, "holder"}, {"value"}};
+
+PyObject* holder(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call_static(holder_signature, args, nargs, kwnames,
+                       [](std::uint32_t value) { return new_instance(Probe{value}); });
+}
+
+// 1 when the calling thread holds the interpreter lock, else 0.
+std::uint32_t lock_held() { return static_cast<std::uint32_t>(PyGILState_Check()); }
+
+constexpr auto released_lock_signature = documented<>({Probe::name, "released_lock"}, "released_lock($self)");
+constexpr PyCFunction released_lock =
+    released<&Probe::handle, released_lock_signature>([](std::uint32_t) { return lock_held(); });
+
+constexpr auto held_lock_signature = documented<>({Probe::name, "held_lock"}, "held_lock($self)");
+constexpr PyCFunction held_lock = held<Probe, held_lock_signature>([](Probe&) { return lock_held(); });
+
+constexpr auto nothing_signature = documented<>({Probe::name, "nothing"}, "nothing($self)");
+constexpr PyCFunction nothing = released<&Probe::handle, nothing_signature>([](std::uint32_t) {});
+
+// `refusal` empty: no error; else the error with that message.
+constexpr auto refused_signature = documented<arg::Text>({Probe::name, "refused"}, "refused($self, refusal)");
+constexpr FastMethod refused =
+    released<&Probe::handle, refused_signature>([](std::uint32_t, const std::string& refusal) {
+        return refusal.empty() ? std::nullopt : std::optional<Error>(Error{refusal});
+    });
+
+// `refusal` empty: the handle; else the error with that message.
+constexpr auto outcome_signature = documented<arg::Text>({Probe::name, "outcome"}, "outcome($self, refusal)");
+constexpr FastMethod outcome =
+    released<&Probe::handle, outcome_signature>([](std::uint32_t handle, const std::string& refusal) {
+        return refusal.empty() ? Result<std::uint32_t>(handle) : Result<std::uint32_t>(Error{refusal});
+    });
+
+// A new object over the same handle, made by the result step.
+constexpr auto copy_signature = documented<>({Probe::name, "copy"}, "copy($self)");
+constexpr PyCFunction copy =
+    released<&Probe::handle, copy_signature>([](std::uint32_t handle) { return Probe{handle}; });
+
+constexpr auto handle_signature = documented<>({Probe::name, "handle"}, "handle($self)");
+constexpr PyCFunction handle =
+    released<&Probe::handle, handle_signature>([](std::uint32_t handle) { return handle; });
 
 // `fail_next_allocation(call)`: calls `call()` with the interpreter's
 // allocators wrapped so that the first allocation from its raw-free domains
@@ -150,6 +200,14 @@ PyMethodDef methods[] = {
     TALLO_PROBE_METHOD("defaults", defaults),
     TALLO_PROBE_METHOD("stop", stop_with),
     {"fail_next_allocation", fail_next_allocation, METH_O | METH_STATIC, nullptr},
+    TALLO_PROBE_METHOD("holder", holder),
+    {"released_lock", released_lock, METH_NOARGS, nullptr},
+    {"held_lock", held_lock, METH_NOARGS, nullptr},
+    {"nothing", nothing, METH_NOARGS, nullptr},
+    {"refused", fastcall(refused), METH_FASTCALL | METH_KEYWORDS, nullptr},
+    {"outcome", fastcall(outcome), METH_FASTCALL | METH_KEYWORDS, nullptr},
+    {"copy", copy, METH_NOARGS, nullptr},
+    {"handle", handle, METH_NOARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
