@@ -86,12 +86,12 @@ template <class S>
 void add_leaves(ReactiveCircuit<S>& circuit, std::uint32_t count, std::mt19937& random) {
     std::uniform_real_distribution<double> probability(0.05, 0.95);
     for (std::uint32_t i = 0; i < count; ++i) {
-        Vector value(circuit.value_size);
+        Vector value(circuit.value_size());
         for (double& x : value.mutable_view()) x = probability(random);
         const auto index = static_cast<std::uint32_t>(circuit.leafs().size());
         if constexpr (S::tag == SemiringTag::ProbGradient) {
             circuit.add_leaf(
-                Leaf::create_encoded(S::encode_leaf_vec(value, circuit.value_size, index), 0.0, "l", index));
+                Leaf::create_encoded(S::encode_leaf_vec(value, circuit.value_size(), index), 0.0, "l", index));
         } else {
             circuit.add_leaf(Leaf::create<S>(value, 0.0, "l", index));
         }
@@ -115,7 +115,7 @@ struct Toggle {
     double timestamp = 1.0;
     void operator()(ReactiveCircuit<S>& circuit) {
         high = !high;
-        circuit.update_leaf(leaf, Vector(circuit.value_size, high ? 0.7 : 0.3), timestamp += 1.0);
+        circuit.update_leaf(leaf, Vector(circuit.value_size(), high ? 0.7 : 0.3), timestamp += 1.0);
     }
 };
 
@@ -275,7 +275,7 @@ void hand_written(const AlgebraicCircuit& node, const std::vector<const double*>
     double* __restrict p = product.data();
     double* __restrict a = acc.data();
     double* __restrict s = scaled.data();
-    for (const auto& term : node.minterms) {
+    for (const auto& term : node.minterms()) {
         if constexpr (S::tag == SemiringTag::ProbGradient) {
             p[0] = 1.0;
             for (std::uint32_t i = 1; i < n; ++i) p[i] = 0.0;
@@ -319,7 +319,7 @@ double hand_written_scalar(const AlgebraicCircuit& node, const std::vector<const
     constexpr bool log_space = S::tag == SemiringTag::LogProb || S::tag == SemiringTag::MaxProduct;
     double a = log_space ? neg_inf : 0.0;
     double s = 0.0;
-    for (const auto& term : node.minterms) {
+    for (const auto& term : node.minterms()) {
         double p = log_space ? 0.0 : 1.0;
         for (std::uint32_t c : term) {
             const double b = *columns[c];
@@ -361,9 +361,9 @@ Throughput throughput(std::uint32_t value_size) {
     for (const auto& row : random_rows(terms, per_term, 0, leaves, random)) node.push_leaf_row(row);
 
     std::size_t multiplications = 0;
-    for (const auto& term : node.minterms) multiplications += term.size();
+    for (const auto& term : node.minterms()) multiplications += term.size();
     std::vector<const double*> columns;
-    for (const ColumnSource& source : node.columns) columns.push_back(circuit.leafs()[source.index].value.data());
+    for (const ColumnSource& source : node.columns()) columns.push_back(circuit.leafs()[source.index].value.data());
 
     Vector value;
     const double evaluate_ns = ns_per_call([&] { value = node.template evaluate<S>(circuit.evaluation_view()); });
@@ -437,7 +437,7 @@ void wide_layers(bool quick) {
         std::size_t work = 0;
         for (std::uint32_t n : circuit.structure().node_indices()) {
             const AlgebraicCircuit& node = circuit.structure().node(n);
-            work += node.minterms.size() * (node.columns.size() + 1) * node.value_size;
+            work += node.minterms().size() * (node.columns().size() + 1) * node.value_size();
         }
         std::vector<Vector> values(size.nodes);
         const EvaluationView view = circuit.evaluation_view();

@@ -277,7 +277,7 @@ void against_clingo(const std::string& label, const std::string& model, int reps
         auto compiled = tallo::Tallo<tallo::LogProb>::compile(model, 1, false);
         compile_wall.push_back(elapsed_us(start) / 1e3);
         compile_cpu.push_back(thread_cpu_ms() - cpu_start);
-        products = compiled.manager.circuit.lock()->structure().node(0).minterms.size();
+        products = compiled.manager.circuit.lock()->structure().node(0).minterms().size();
     }
     std::remove(path.c_str());
 

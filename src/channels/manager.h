@@ -109,7 +109,7 @@ public:
         return found->second.duplicate();
     }
 
-    std::size_t value_size() { return circuit.lock()->value_size; }
+    std::size_t value_size() { return circuit.lock()->value_size(); }
 
     // Starts a timed writer on `channel`. Its initial vector is the decoded
     // value of the first leaf named like the channel without one leading '/',
@@ -205,7 +205,7 @@ private:
         const auto found = std::find_if(c.leafs().begin(), c.leafs().end(),
                                         [channel](const Leaf& leaf) { return leaf.name == channel; });
         if (found != c.leafs().end()) return S::decode(found->value);
-        return Vector(c.value_size);
+        return Vector(c.value_size());
     }
 
     // Detaches before it releases: every field is moved out and reset first,

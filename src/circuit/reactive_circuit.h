@@ -17,7 +17,8 @@
 //   index built with `layers`, so the operations that change the map make
 //   `layers` absent too.
 // - `value_size` is at least 1: the number of slots of every value, one per
-//   batch slot (in ProbGradient one probability and its derivatives).
+//   batch slot (in ProbGradient one probability and its derivatives). It is
+//   fixed at construction; only `seed_gradients` widens it.
 // - These fields are private: the operations below are their only writers,
 //   and const accessors of the same names read them.
 // - The circuit has no lock of its own; it lives behind `SharedCircuit<S>`,
@@ -71,15 +72,14 @@ struct CircuitAccess;
 template <class S>
 class ReactiveCircuit {
 public:
-    // The batch width, at least 1. A field of its own: a compiler that knows
-    // the width only after making the circuit sets it before any leaf or node
-    // exists.
-    std::uint32_t value_size;
-
     // An empty circuit of batch width `value_size`; stops on 0.
-    explicit ReactiveCircuit(std::uint32_t value_size_) : value_size(value_size_) {
-        if (value_size == 0) stop(messages::value_size_zero());
+    explicit ReactiveCircuit(std::uint32_t value_size) : value_size_(value_size) {
+        if (value_size_ == 0) stop(messages::value_size_zero());
     }
+
+    // The batch width, at least 1: fixed at construction, widened only by
+    // `seed_gradients`.
+    std::uint32_t value_size() const { return value_size_; }
 
     void add_sum_product(const std::vector<std::vector<std::uint32_t>>& sum_product, const std::string& target_token);
     void update_dependencies();
@@ -159,6 +159,8 @@ private:
     std::vector<std::uint32_t> partition_;
     std::optional<std::vector<std::vector<std::uint32_t>>> layers_;
 
+    std::uint32_t value_size_;
+
     // Orders the nodes into `layers`, `depth_of_` and the token index; stops
     // on a cycle.
     void build_layers();
@@ -206,7 +208,7 @@ inline std::size_t layer_grain(std::size_t nodes) {
 }
 
 inline std::size_t evaluation_work(const AlgebraicCircuit& node) {
-    return node.minterms.size() * (node.columns.size() + 1) * node.value_size;
+    return node.minterms().size() * (node.columns().size() + 1) * node.value_size();
 }
 
 // Adds `node` to the ascending, repeat-free `nodes`.
@@ -234,7 +236,7 @@ void ReactiveCircuit<S>::add_sum_product(const std::vector<std::vector<std::uint
                                          const std::string& target_token) {
     layers_.reset();
     auto [entry, added] = target_nodes_.try_emplace(target_token, 0);
-    if (added) entry->second = structure_.add_node(AlgebraicCircuit(value_size));
+    if (added) entry->second = structure_.add_node(AlgebraicCircuit(value_size_));
     const std::uint32_t node_index = entry->second;
     AlgebraicCircuit& node = structure_.node(node_index);
 
@@ -253,7 +255,7 @@ void ReactiveCircuit<S>::update_dependencies() {
     // The nodes that hold each leaf, in ascending node order.
     std::vector<std::vector<std::uint32_t>> holders(leafs_.size());
     for (std::uint32_t n : structure_.node_indices()) {
-        for (const auto& entry : structure_.unchecked_node(n).leaf_columns) {
+        for (const auto& entry : structure_.unchecked_node(n).leaf_columns()) {
             if (entry.first < holders.size()) holders[entry.first].push_back(n);
         }
     }
@@ -285,7 +287,7 @@ void ReactiveCircuit<S>::update_dependencies() {
 template <class S>
 void ReactiveCircuit<S>::connect(std::uint32_t consumer, std::uint32_t producer, std::uint32_t row) {
     layers_.reset();
-    const std::uint32_t edge = structure_.add_edge(consumer, producer, S::zero(value_size));
+    const std::uint32_t edge = structure_.add_edge(consumer, producer, S::zero(value_size_));
     AlgebraicCircuit& node = structure_.node(consumer);
     node.add_col_to_minterm(row, node.create_memory(edge));
 }
@@ -408,7 +410,7 @@ void ReactiveCircuit<S>::update_leaf(std::uint32_t position, Vector value, doubl
     std::size_t length = value.size();
     if constexpr (S::tag == SemiringTag::ProbGradient) {
         if (value.empty()) stop(messages::array_index_out_of_bounds());
-        length = std::max<std::size_t>(length, value_size);
+        length = std::max<std::size_t>(length, value_size_);
     }
     if (position >= leafs_.size()) stop(messages::index_out_of_bounds(leafs_.size(), position));
     Leaf& target = leafs_[position];
@@ -426,7 +428,7 @@ void ReactiveCircuit<S>::seed_gradients() {
     if constexpr (S::tag == SemiringTag::ProbGradient) {
         const std::size_t n = leafs_.size();
         const std::size_t width = n + 1;
-        value_size = static_cast<std::uint32_t>(width);
+        value_size_ = static_cast<std::uint32_t>(width);
         for (Leaf& leaf : leafs_) {
             if (leaf.value.empty()) stop(messages::index_out_of_bounds(0, 0));
             if (leaf.index >= n) stop(messages::index_out_of_bounds(width, std::size_t{1} + leaf.index));

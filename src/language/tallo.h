@@ -117,7 +117,7 @@ Tallo<S> Tallo<S>::compile(std::string_view model, std::uint32_t value_size, boo
     // signal of one slot at odds with them; refuse it before anything exists.
     if (value_size == 0) stop(messages::value_size_zero());
 
-    Tallo compiled(SharedCircuit<S>::make(1u));
+    Tallo compiled(SharedCircuit<S>::make(value_size));
     ModelStatements statements = parse_model(model);
     compiled.clauses = std::move(statements.clauses);
     compiled.sources = std::move(statements.sources);
@@ -125,7 +125,6 @@ Tallo<S> Tallo<S>::compile(std::string_view model, std::uint32_t value_size, boo
     compiled.targets = std::move(statements.targets);
 
     compiled.value_size = value_size;
-    compiled.manager.circuit.lock()->value_size = value_size;
     if (verbose) verbose::print_model(model);
 
     compiled.create_source_leaves();

@@ -154,7 +154,7 @@ TEST(LeafUpdateProbGradient, RefusesAnEmptyValueBeforeLookingAtThePosition) {
 
 TEST(ReactiveCircuitConstruction, RefusesABatchWidthOfZero) {
     EXPECT_EQ(stop_message([] { ReactiveCircuit<LogProb> circuit(0); }), messages::value_size_zero());
-    EXPECT_EQ(ReactiveCircuit<Boolean>(3).value_size, 3u);
+    EXPECT_EQ(ReactiveCircuit<Boolean>(3).value_size(), 3u);
 }
 
 }  // namespace

@@ -37,7 +37,7 @@ void add_leaf(ReactiveCircuit<S>& circuit, const Vector& p) {
     const auto index = static_cast<std::uint32_t>(circuit.leafs().size());
     const std::string name = "l" + std::to_string(index);
     if constexpr (S::tag == SemiringTag::ProbGradient) {
-        circuit.add_leaf(Leaf::create_encoded(S::encode_leaf_vec(p, circuit.value_size, index), 0.0, name, index));
+        circuit.add_leaf(Leaf::create_encoded(S::encode_leaf_vec(p, circuit.value_size(), index), 0.0, name, index));
     } else {
         circuit.add_leaf(Leaf::create<S>(p, 0.0, name, index));
     }
@@ -122,8 +122,8 @@ TYPED_TEST(ReactiveCircuitIn, ConnectGivesTheNewEdgeZeroMemory) {
     const double zero = (S::tag == SemiringTag::LogProb || S::tag == SemiringTag::MaxProduct) ? -inf : 0.0;
     ASSERT_EQ(circuit.structure().edge_count(), 1u);
     EXPECT_TRUE(same_values(circuit.structure().edge(0), {zero, zero, zero})) << S::name;
-    EXPECT_EQ(circuit.structure().node(0).minterms, (Rows{{0, 1}}));
-    EXPECT_EQ(circuit.structure().node(0).columns[1], (ColumnSource{ColumnSource::Memory, 0}));
+    EXPECT_EQ(circuit.structure().node(0).minterms(), (Rows{{0, 1}}));
+    EXPECT_EQ(circuit.structure().node(0).columns()[1], (ColumnSource{ColumnSource::Memory, 0}));
     EXPECT_FALSE(circuit.layers());
     EXPECT_EQ(circuit.dirty().size(), 2u) << "connect marks nothing";
 }
@@ -150,7 +150,7 @@ TEST(ReactiveCircuit, AddSumProductAppendsToTheTokensNodeOrMakesANewRoot) {
 
     EXPECT_EQ(circuit.structure().node_count(), 2u);
     EXPECT_EQ(circuit.target_nodes(), (std::unordered_map<std::string, std::uint32_t>{{"t", 0}, {"", 1}}));
-    EXPECT_EQ(circuit.structure().node(0).minterms, (Rows{{0, 1}, {2}, {}}));
+    EXPECT_EQ(circuit.structure().node(0).minterms(), (Rows{{0, 1}, {2}, {}}));
     EXPECT_EQ(circuit.leafs()[0].dependencies, std::vector<std::uint32_t>{0});
     EXPECT_EQ(circuit.leafs()[1].dependencies, (std::vector<std::uint32_t>{0, 1}));
     EXPECT_EQ(circuit.leafs()[2].dependencies, std::vector<std::uint32_t>{0});
@@ -180,8 +180,8 @@ TEST(ReactiveCircuit, AddSumProductFailureLeavesWhatItHadDone) {
     add_leaf(circuit, {0.5});
     EXPECT_EQ(stop_message([&] { circuit.add_sum_product({{0}, {7}}, "t"); }), messages::index_out_of_bounds(2, 7));
     const AlgebraicCircuit& node = circuit.structure().node(0);
-    EXPECT_EQ(node.minterms, (Rows{{0}, {1}}));
-    EXPECT_EQ(node.columns[1], (ColumnSource{ColumnSource::Leaf, 7}));
+    EXPECT_EQ(node.minterms(), (Rows{{0}, {1}}));
+    EXPECT_EQ(node.columns()[1], (ColumnSource{ColumnSource::Leaf, 7}));
     EXPECT_EQ(circuit.leafs()[0].dependencies, std::vector<std::uint32_t>{0});
     EXPECT_TRUE(circuit.dirty().empty()) << "the node is marked last";
 }
@@ -319,7 +319,7 @@ TEST(ReactiveCircuit, OneElementValueFillsAWiderMemoryAndOtherLengthsStop) {
         circuit.add_sum_product({{}}, "root");
         circuit.add_sum_product({{0}}, "producer");
         circuit.connect(0, 1, 0);
-        test::CircuitAccess::structure(circuit).node(0).minterms[0].clear();  // the root no longer reads the odd-sized memory
+        test::CircuitAccess::structure(circuit).node(0).replace_term(0, {});  // the root no longer reads the odd-sized memory
         test::CircuitAccess::structure(circuit).edge(0) = Vector(c.memory_size, 9.0);
         const std::string stopped = stop_message([&] { circuit.update(); });
         if (c.stop.empty()) {
@@ -371,7 +371,7 @@ TEST(ReactiveCircuit, FromSumProductBuildsOneDirtyNodeWithoutLeaves) {
     auto circuit = ReactiveCircuit<LogProb>::from_sum_product(1, {{0, 1}}, "t");
     EXPECT_EQ(live_nodes(circuit), std::vector<std::uint32_t>{0});
     const AlgebraicCircuit& node = circuit.structure().node(0);
-    EXPECT_EQ(node.columns,
+    EXPECT_EQ(node.columns(),
               (std::vector<ColumnSource>{{ColumnSource::Leaf, 0}, {ColumnSource::Leaf, 1}}));
     EXPECT_TRUE(circuit.leafs().empty());
     EXPECT_EQ(circuit.target_nodes().at("t"), 0u);
@@ -419,12 +419,12 @@ template <class S>
 Vector reference_value(const ReactiveCircuit<S>& circuit, std::uint32_t n, std::map<std::uint32_t, Vector>& known) {
     if (auto found = known.find(n); found != known.end()) return found->second;
     const AlgebraicCircuit& node = circuit.structure().node(n);
-    if (node.minterms.empty()) return known[n] = S::zero(circuit.value_size);
-    typename S::Sum sum(circuit.value_size);
-    for (const auto& term : node.minterms) {
-        Vector product = S::one(circuit.value_size);
+    if (node.minterms().empty()) return known[n] = S::zero(circuit.value_size());
+    typename S::Sum sum(circuit.value_size());
+    for (const auto& term : node.minterms()) {
+        Vector product = S::one(circuit.value_size());
         for (std::uint32_t column : term) {
-            const ColumnSource source = node.columns[column];
+            const ColumnSource source = node.columns()[column];
             const Vector value = source.kind == ColumnSource::Leaf
                                      ? circuit.leafs()[source.index].value
                                      : reference_value(circuit, circuit.structure().target(source.index), known);
@@ -492,7 +492,7 @@ ReactiveCircuit<S> random_circuit(std::mt19937& random, Shape shape) {
     for (std::uint32_t consumer = 0; consumer < node_count; ++consumer) {
         for (std::uint32_t producer = consumer + 1; producer < node_count; ++producer) {
             if (random() % shape.edge_one_in != 0) continue;
-            const auto rows = static_cast<std::uint32_t>(circuit.structure().node(consumer).minterms.size());
+            const auto rows = static_cast<std::uint32_t>(circuit.structure().node(consumer).minterms().size());
             circuit.connect(consumer, producer, random() % rows);
         }
         if (random() % 3 == 0) test::CircuitAccess::target_nodes(circuit).erase("n" + std::to_string(consumer));
@@ -517,7 +517,7 @@ void check_random_updates(std::uint32_t seed, Shape shape) {
     for (int round = 0; round < 25; ++round) {
         for (std::uint32_t k = 1 + random() % 3; k > 0; --k) {
             const auto position = static_cast<std::uint32_t>(random() % circuit.leafs().size());
-            circuit.update_leaf(position, random_value<S>(random, circuit.value_size), timestamp += 0.5);
+            circuit.update_leaf(position, random_value<S>(random, circuit.value_size()), timestamp += 0.5);
         }
         std::set<std::string> expected_tokens;
         for (const auto& [token, node] : circuit.target_nodes()) {

@@ -176,7 +176,7 @@ TEST(LiftLeaf, StopsOnANodeWhoseTermsDoNotUseTheLeafsColumn) {
 TEST(LiftLeaf, StopsWhenAConsumerReadsTheNodeInNoTerm) {
     ReactiveCircuit<LogProb> circuit = two_terms_over_a();
     circuit.drop_leaf(a);
-    test::CircuitAccess::structure(circuit).node(0).minterms[0] = {0};  // the term no longer reads node 1
+    test::CircuitAccess::structure(circuit).node(0).replace_term(0, {0});  // the term no longer reads node 1
     EXPECT_EQ(stop_message([&] { circuit.lift_leaf(a); }), messages::index_out_of_bounds(0, 0));
 }
 
@@ -229,7 +229,7 @@ TYPED_TEST(LeafMovesIn, KeepTargetValuesThroughRandomMovesAndChanges) {
             const std::uint32_t leaf = below(leaf_count);
             const std::uint32_t what = below(step % 10 == 9 ? 5 : 3);
             if (what == 0) {
-                const Vector value = leaf_input<S>(probability(), circuit.value_size);
+                const Vector value = leaf_input<S>(probability(), circuit.value_size());
                 circuit.update_leaf(leaf, value, step + 1.0);
                 flat.update_leaf(leaf, value, step + 1.0);
                 history += " set" + std::to_string(leaf);
