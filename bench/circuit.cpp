@@ -33,7 +33,6 @@
 
 #include "base/vector.h"
 #include "circuit/algebraic_circuit.h"
-#include "circuit/circuit_access.h"
 #include "circuit/leaf.h"
 #include "circuit/reactive_circuit.h"
 #include "circuit/semiring.h"
@@ -163,25 +162,23 @@ ReactiveCircuit<LogProb> chains(std::uint32_t chain_count, std::uint32_t depth, 
     constexpr std::uint32_t leaves_per_chain = 16;
     ReactiveCircuit<LogProb> circuit(1);
     add_leaves(circuit, chain_count * leaves_per_chain, random);
+    // The bottom of chain 0 alone reads the last leaf, in a term of its own.
+    const auto bottom_leaf = static_cast<std::uint32_t>(circuit.leafs().size());
+    circuit.add_leaf(Leaf::create<LogProb>(Vector{0.5}, 0.0, "bottom", bottom_leaf));
     circuit.add_sum_product(Rows(chain_count), "t");
     const std::uint32_t root = 0;
     for (std::uint32_t c = 0; c < chain_count; ++c) {
         std::uint32_t above = root;
         std::uint32_t row = c;
         for (std::uint32_t d = 0; d < depth; ++d) {
-            const std::string token = fmt::format("c{}d{}", c, d);
-            circuit.add_sum_product(random_rows(10, 4, c * leaves_per_chain, leaves_per_chain, random), token);
-            const std::uint32_t node = circuit.target_nodes().at(token);
-            test::CircuitAccess::target_nodes(circuit).erase(token);
+            Rows rows = random_rows(10, 4, c * leaves_per_chain, leaves_per_chain, random);
+            if (c == 0 && d + 1 == depth) rows.push_back({bottom_leaf});
+            const std::uint32_t node = circuit.add_inner_node(rows);
             circuit.connect(above, node, row);
             above = node;
             row = 0;
         }
     }
-    // The bottom of chain 0 alone reads leaf 0 from now on.
-    circuit.add_leaf(Leaf::create<LogProb>(Vector{0.5}, 0.0, "bottom", circuit.leafs().size()));
-    const std::uint32_t bottom = depth;  // nodes 1..depth are chain 0, top to bottom
-    test::CircuitAccess::structure(circuit).node(bottom).push_leaf_row({static_cast<std::uint32_t>(circuit.leafs().size() - 1)});
     circuit.update_dependencies();
     return circuit;
 }
@@ -246,7 +243,7 @@ void update_against_tokens() {
         auto circuit = token_roots(tokens, random);
         circuit.update();  // the layers and the token index
         const double update = ns_per_call([&] {
-            test::CircuitAccess::dirty(circuit).insert(0);
+            circuit.mark_dirty(0);
             if (circuit.update().size() != 1) std::abort();
         });
         Toggle<LogProb> toggle{0};
@@ -409,9 +406,12 @@ ReactiveCircuit<LogProb> layer(std::uint32_t nodes, std::uint32_t terms, std::mt
     ReactiveCircuit<LogProb> circuit(1);
     add_leaves(circuit, 100, random);
     for (std::uint32_t n = 0; n < nodes; ++n) {
-        const std::string token = n == 0 ? "t" : fmt::format("n{}", n);
-        circuit.add_sum_product(random_rows(terms, 5, 0, 100, random), token);
-        if (n != 0) test::CircuitAccess::target_nodes(circuit).erase(token);
+        const Rows rows = random_rows(terms, 5, 0, 100, random);
+        if (n == 0) {
+            circuit.add_sum_product(rows, "t");
+        } else {
+            circuit.add_inner_node(rows);
+        }
     }
     circuit.update_dependencies();
     return circuit;

@@ -25,8 +25,8 @@
 //   whose mutex every caller holds for the whole of an operation.
 // - `layers`, when present, lists every live node once, by depth (the length
 //   of its longest path down through producers), each layer in ascending node
-//   index. Every structural change (`add_sum_product`, `connect`, the leaf
-//   moves) makes it absent; the next `update` rebuilds it.
+//   index. Every structural change (`add_sum_product`, `add_inner_node`,
+//   `connect`, the leaf moves) makes it absent; the next `update` rebuilds it.
 // - `update` recomputes exactly the nodes that were dirty when it started,
 //   producers before consumers, and nothing else. It empties `dirty` first.
 //   Within a layer the dirty nodes are evaluated in parallel on the worker
@@ -39,7 +39,8 @@
 //   nothing but its results.
 // - Dependencies: `update_dependencies` gives each leaf every node that holds
 //   a column for it and all their consumers, transitively, ascending;
-//   `add_sum_product` adds only the token's node.
+//   `add_sum_product` adds only the token's node, `add_inner_node` only its
+//   new node.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -82,6 +83,15 @@ public:
     std::uint32_t value_size() const { return value_size_; }
 
     void add_sum_product(const std::vector<std::vector<std::uint32_t>>& sum_product, const std::string& target_token);
+    // A new node of the rows of leaf indices `sum_product` that no target
+    // token reports, read by consumers once `connect` joins them: the node is
+    // added to its leaves' dependencies and marked dirty, as
+    // `add_sum_product` does for a token's node. Returns its index; stops on
+    // a leaf beyond the leaves (the rows stay).
+    std::uint32_t add_inner_node(const std::vector<std::vector<std::uint32_t>>& sum_product);
+    // Marks the live `node` to be recomputed at the next update, as a change
+    // of one of its leaves does; stops on a node that is not live.
+    void mark_dirty(std::uint32_t node);
     void update_dependencies();
     void connect(std::uint32_t consumer, std::uint32_t producer, std::uint32_t row);
     std::unordered_map<std::string, Vector> update();
@@ -147,9 +157,9 @@ public:
     std::optional<Error> to_dot(const std::string& path) const { return write_text_file(path, to_dot_text()); }
 
 private:
-    // Tests and benchmarks build circuits that no operation here makes (a
-    // leaf's dependencies set by hand, a node without a token); they reach
-    // the fields through this.
+    // The circuit's own unit tests build shapes that no operation here makes
+    // (a leaf's dependencies set by hand, a removed edge); they reach the
+    // fields through this, and audit the circuit afterwards.
     friend struct test::CircuitAccess;
 
     StableGraph<AlgebraicCircuit, Vector> structure_;  // edges run consumer -> producer; weight = memory
@@ -164,6 +174,10 @@ private:
     // Orders the nodes into `layers`, `depth_of_` and the token index; stops
     // on a cycle.
     void build_layers();
+
+    // Appends the rows of leaf indices to the terms of `node` and adds the
+    // node to their leaves' dependencies; stops on a leaf beyond the leaves.
+    void add_rows(std::uint32_t node, const std::vector<std::vector<std::uint32_t>>& sum_product);
 
     // Built with `layers` and valid while it is present, so that an update
     // finds what it needs of a dirty node without walking every node or
@@ -238,8 +252,22 @@ void ReactiveCircuit<S>::add_sum_product(const std::vector<std::vector<std::uint
     auto [entry, added] = target_nodes_.try_emplace(target_token, 0);
     if (added) entry->second = structure_.add_node(AlgebraicCircuit(value_size_));
     const std::uint32_t node_index = entry->second;
-    AlgebraicCircuit& node = structure_.node(node_index);
+    add_rows(node_index, sum_product);
+    dirty_.insert(node_index);
+}
 
+template <class S>
+std::uint32_t ReactiveCircuit<S>::add_inner_node(const std::vector<std::vector<std::uint32_t>>& sum_product) {
+    layers_.reset();
+    const std::uint32_t node_index = structure_.add_node(AlgebraicCircuit(value_size_));
+    add_rows(node_index, sum_product);
+    dirty_.insert(node_index);
+    return node_index;
+}
+
+template <class S>
+void ReactiveCircuit<S>::add_rows(std::uint32_t node_index, const std::vector<std::vector<std::uint32_t>>& sum_product) {
+    AlgebraicCircuit& node = structure_.node(node_index);
     for (const auto& row : sum_product) node.push_leaf_row(row);
     for (const auto& row : sum_product) {
         for (std::uint32_t leaf : row) {
@@ -247,7 +275,12 @@ void ReactiveCircuit<S>::add_sum_product(const std::vector<std::vector<std::uint
             reactive_detail::insert_sorted(leafs_[leaf].dependencies, node_index);
         }
     }
-    dirty_.insert(node_index);
+}
+
+template <class S>
+void ReactiveCircuit<S>::mark_dirty(std::uint32_t node) {
+    if (!structure_.contains_node(node)) stop(messages::unwrap_none());
+    dirty_.insert(node);
 }
 
 template <class S>

@@ -43,6 +43,7 @@ protected:
 
     void set_frequencies(const std::vector<double>& frequencies) {
         for (std::size_t i = 0; i < frequencies.size(); ++i) test::CircuitAccess::leafs(circuit_)[i].frequency = frequencies[i];
+        EXPECT_TRUE(test::audited(circuit_));
     }
 
     // Adapts, returns the printed line, and checks that the target kept its

@@ -280,6 +280,7 @@ TYPED_TEST(EvaluateIn, EveryColumnIsResolvedEvenIfNoTermUsesIt) {
     circuit.add_sum_product({{}}, "p");
     circuit.connect(0, 1, 0);
     test::CircuitAccess::structure(circuit).remove_edge(0);
+    EXPECT_TRUE(test::audited(circuit));
 
     AlgebraicCircuit missing_edge = circuit.structure().node(0);  // its memory column names the removed edge
     missing_edge.replace_term(0, {});
@@ -346,6 +347,7 @@ TEST(AlgebraicCircuitEvaluate, MultipliesLeavesAndMemoriesOfATerm) {
     test::CircuitAccess::structure(circuit).edge(0) = Vector{0.5, 0.5};
     AlgebraicCircuit& node = test::CircuitAccess::structure(circuit).node(0);
     node.push_leaf_row({1});
+    EXPECT_TRUE(test::audited(circuit));
     EXPECT_TRUE(same_values(node.evaluate<Fuzzy>(circuit.evaluation_view()), {0.5, 0.9}));  // max(min(0.7, 0.5), 0.4), max(min(0.2, 0.5), 0.9)
 }
 

@@ -71,6 +71,7 @@ TEST(DropLeaf, KeepsTermsThatWereEmptyBefore) {
 TEST(LiftLeaf, OutOfARootPutsANewRootAboveThatTakesItsTokens) {
     ReactiveCircuit<LogProb> circuit = two_terms_over_a();
     test::CircuitAccess::target_nodes(circuit)["u"] = 0;
+    EXPECT_TRUE(test::audited(circuit));
     circuit.lift_leaf(a);
     // Root 0 is gone; its split part without a reads b and c one edge down.
     EXPECT_EQ(shape(circuit), "1tu{L0\u00b7M0} 2{L1 | L2} / 0:1->2");
@@ -169,6 +170,7 @@ TEST(LeafMoves, StopWithTheBoundsTextOnAnIndexPastTheLeaves) {
 TEST(LiftLeaf, StopsOnANodeWhoseTermsDoNotUseTheLeafsColumn) {
     ReactiveCircuit<LogProb> circuit = circuit_of<LogProb>({0.2, 0.3, 0.6}, {{"t", Rows{{a, b}}}});
     test::CircuitAccess::structure(circuit).node(0).ensure_leaf(c);  // a column for c in no term
+    EXPECT_TRUE(test::audited(circuit));
     circuit.update_dependencies();
     EXPECT_EQ(stop_message([&] { circuit.lift_leaf(c); }), messages::in_scope_missing());
 }
@@ -177,6 +179,7 @@ TEST(LiftLeaf, StopsWhenAConsumerReadsTheNodeInNoTerm) {
     ReactiveCircuit<LogProb> circuit = two_terms_over_a();
     circuit.drop_leaf(a);
     test::CircuitAccess::structure(circuit).node(0).replace_term(0, {0});  // the term no longer reads node 1
+    EXPECT_TRUE(test::audited(circuit));
     EXPECT_EQ(stop_message([&] { circuit.lift_leaf(a); }), messages::index_out_of_bounds(0, 0));
 }
 
