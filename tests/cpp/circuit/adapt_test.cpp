@@ -8,7 +8,7 @@
 #include "base/messages.h"
 #include "circuit/circuit_access.h"
 #include "circuit/clustering.h"
-#include "circuit/restructure.h"
+#include "circuit/reactive_circuit.h"
 #include "restructure_fixture.h"
 #include "stop_message.h"
 

@@ -14,7 +14,6 @@
 #include "base/vector.h"
 #include "circuit/dot.h"
 #include "circuit/reactive_circuit.h"
-#include "circuit/restructure.h"
 
 namespace tallo::test {
 

@@ -1,4 +1,4 @@
-#include "circuit/restructure.h"
+#include "circuit/reactive_circuit.h"
 
 #include <gtest/gtest.h>
 

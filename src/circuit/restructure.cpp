@@ -1,5 +1,3 @@
-#pragma once
-
 // Moving leaves between levels of a reactive circuit, and adapting the levels
 // to the leaves' change frequencies.
 //
@@ -31,9 +29,11 @@
 // A move that stops leaves whatever it changed changed; the caller holds the
 // circuit's mutex, which the stop poisons.
 //
-// These are members of ReactiveCircuit declared with it; their definitions
-// live here, apart from the rest, and only circuit/instantiations.cpp needs
-// them (every other file uses the compiled instantiations).
+// These are members of ReactiveCircuit declared with it
+// (circuit/reactive_circuit.h); their definitions live here, apart from the
+// rest, compiled once for every semiring at the foot of this file.
+#include "circuit/reactive_circuit.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <optional>
@@ -46,7 +46,6 @@
 #include "circuit/algebraic_circuit.h"
 #include "circuit/clustering.h"
 #include "circuit/messages.h"
-#include "circuit/reactive_circuit.h"
 
 namespace tallo {
 
@@ -230,5 +229,16 @@ void ReactiveCircuit<S>::adapt(std::vector<std::uint32_t> levels) {
     }
     partition_ = std::move(levels);
 }
+
+#define TALLO_RESTRUCTURE_TEMPLATES(S, extern_)                                                           \
+    template void ReactiveCircuit<S>::drop_leaf(std::uint32_t);                                           \
+    template void ReactiveCircuit<S>::lift_leaf(std::uint32_t);                                           \
+    template std::pair<std::uint32_t, std::uint32_t> ReactiveCircuit<S>::add_root(std::uint32_t);         \
+    template std::uint32_t ReactiveCircuit<S>::disconnect(std::uint32_t, std::uint32_t);                  \
+    template std::uint32_t ReactiveCircuit<S>::add_split_part(AlgebraicCircuit, std::uint32_t);           \
+    template std::vector<std::uint32_t> ReactiveCircuit<S>::levels_for(const std::vector<double>&) const; \
+    template void ReactiveCircuit<S>::adapt(std::vector<std::uint32_t>);
+
+TALLO_FOR_EACH_SEMIRING(TALLO_RESTRUCTURE_TEMPLATES, )
 
 }  // namespace tallo
