@@ -23,7 +23,6 @@
 
 #include "channels/ipc.h"
 #include "channels/manager.h"
-#include "circuit/circuit_access.h"
 #include "circuit/reactive_circuit.h"
 #include "circuit/semiring.h"
 #include "tracking/foc_estimator.h"
@@ -110,16 +109,14 @@ private:
 };
 
 // One model-like circuit: `leaves` leaves, each read on its own channel and
-// with one dependent node, so that every change also marks a node dirty.
+// by one node of its own, so that every change also marks a node dirty.
 struct Model {
     explicit Model(int leaves) : circuit(SharedCircuit<LogProb>::make(1)), manager(circuit) {
         for (int i = 0; i < leaves; ++i) {
-            manager.create_leaf(fmt::format("leaf{}", i), Vector{0.5});
-            manager.read(static_cast<std::uint32_t>(i), fmt::format("/leaf{}", i), false);
+            const auto leaf = static_cast<std::uint32_t>(manager.create_leaf(fmt::format("leaf{}", i), Vector{0.5}));
+            circuit.lock()->add_sum_product({{leaf}}, fmt::format("/out{}", i));
+            manager.read(leaf, fmt::format("/leaf{}", i), false);
         }
-        // Each leaf marks one node; no update runs, so the node need not exist.
-        auto guard = circuit.lock();
-        for (int i = 0; i < leaves; ++i) test::CircuitAccess::leafs(*guard)[static_cast<std::size_t>(i)].dependencies = {static_cast<std::uint32_t>(i)};
     }
 
     double leaf(int i) const { return std::exp(circuit.lock()->leafs()[static_cast<std::size_t>(i)].value[0]); }
@@ -215,7 +212,7 @@ double channel_throughput(long messages, int burst) {
 double bare_leaf_update_rate(long updates) {
     ReactiveCircuit<LogProb> circuit(1);
     circuit.add_leaf(Leaf::create<LogProb>(Vector{0.5}, 0.0, "leaf", 0));
-    test::CircuitAccess::leafs(circuit)[0].dependencies = {0};
+    circuit.add_sum_product({{0}}, "/out");  // the node the changes mark
     double timestamp = 1.0;
     const auto start = Clock::now();
     for (long i = 0; i < updates; ++i) circuit.update_leaf(0, Vector{i % 2 == 0 ? 0.25 : 0.75}, timestamp += 1e-3);

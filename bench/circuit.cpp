@@ -33,7 +33,6 @@
 
 #include "base/vector.h"
 #include "circuit/algebraic_circuit.h"
-#include "circuit/circuit_access.h"
 #include "circuit/leaf.h"
 #include "circuit/reactive_circuit.h"
 #include "circuit/semiring.h"
@@ -86,12 +85,12 @@ template <class S>
 void add_leaves(ReactiveCircuit<S>& circuit, std::uint32_t count, std::mt19937& random) {
     std::uniform_real_distribution<double> probability(0.05, 0.95);
     for (std::uint32_t i = 0; i < count; ++i) {
-        Vector value(circuit.value_size);
+        Vector value(circuit.value_size());
         for (double& x : value.mutable_view()) x = probability(random);
         const auto index = static_cast<std::uint32_t>(circuit.leafs().size());
         if constexpr (S::tag == SemiringTag::ProbGradient) {
             circuit.add_leaf(
-                Leaf::create_encoded(S::encode_leaf_vec(value, circuit.value_size, index), 0.0, "l", index));
+                Leaf::create_encoded(S::encode_leaf_vec(value, circuit.value_size(), index), 0.0, "l", index));
         } else {
             circuit.add_leaf(Leaf::create<S>(value, 0.0, "l", index));
         }
@@ -115,7 +114,7 @@ struct Toggle {
     double timestamp = 1.0;
     void operator()(ReactiveCircuit<S>& circuit) {
         high = !high;
-        circuit.update_leaf(leaf, Vector(circuit.value_size, high ? 0.7 : 0.3), timestamp += 1.0);
+        circuit.update_leaf(leaf, Vector(circuit.value_size(), high ? 0.7 : 0.3), timestamp += 1.0);
     }
 };
 
@@ -163,25 +162,23 @@ ReactiveCircuit<LogProb> chains(std::uint32_t chain_count, std::uint32_t depth, 
     constexpr std::uint32_t leaves_per_chain = 16;
     ReactiveCircuit<LogProb> circuit(1);
     add_leaves(circuit, chain_count * leaves_per_chain, random);
+    // The bottom of chain 0 alone reads the last leaf, in a term of its own.
+    const auto bottom_leaf = static_cast<std::uint32_t>(circuit.leafs().size());
+    circuit.add_leaf(Leaf::create<LogProb>(Vector{0.5}, 0.0, "bottom", bottom_leaf));
     circuit.add_sum_product(Rows(chain_count), "t");
     const std::uint32_t root = 0;
     for (std::uint32_t c = 0; c < chain_count; ++c) {
         std::uint32_t above = root;
         std::uint32_t row = c;
         for (std::uint32_t d = 0; d < depth; ++d) {
-            const std::string token = fmt::format("c{}d{}", c, d);
-            circuit.add_sum_product(random_rows(10, 4, c * leaves_per_chain, leaves_per_chain, random), token);
-            const std::uint32_t node = circuit.target_nodes().at(token);
-            test::CircuitAccess::target_nodes(circuit).erase(token);
+            Rows rows = random_rows(10, 4, c * leaves_per_chain, leaves_per_chain, random);
+            if (c == 0 && d + 1 == depth) rows.push_back({bottom_leaf});
+            const std::uint32_t node = circuit.add_inner_node(rows);
             circuit.connect(above, node, row);
             above = node;
             row = 0;
         }
     }
-    // The bottom of chain 0 alone reads leaf 0 from now on.
-    circuit.add_leaf(Leaf::create<LogProb>(Vector{0.5}, 0.0, "bottom", circuit.leafs().size()));
-    const std::uint32_t bottom = depth;  // nodes 1..depth are chain 0, top to bottom
-    test::CircuitAccess::structure(circuit).node(bottom).push_leaf_row({static_cast<std::uint32_t>(circuit.leafs().size() - 1)});
     circuit.update_dependencies();
     return circuit;
 }
@@ -246,7 +243,7 @@ void update_against_tokens() {
         auto circuit = token_roots(tokens, random);
         circuit.update();  // the layers and the token index
         const double update = ns_per_call([&] {
-            test::CircuitAccess::dirty(circuit).insert(0);
+            circuit.mark_dirty(0);
             if (circuit.update().size() != 1) std::abort();
         });
         Toggle<LogProb> toggle{0};
@@ -275,7 +272,7 @@ void hand_written(const AlgebraicCircuit& node, const std::vector<const double*>
     double* __restrict p = product.data();
     double* __restrict a = acc.data();
     double* __restrict s = scaled.data();
-    for (const auto& term : node.minterms) {
+    for (const auto& term : node.minterms()) {
         if constexpr (S::tag == SemiringTag::ProbGradient) {
             p[0] = 1.0;
             for (std::uint32_t i = 1; i < n; ++i) p[i] = 0.0;
@@ -319,7 +316,7 @@ double hand_written_scalar(const AlgebraicCircuit& node, const std::vector<const
     constexpr bool log_space = S::tag == SemiringTag::LogProb || S::tag == SemiringTag::MaxProduct;
     double a = log_space ? neg_inf : 0.0;
     double s = 0.0;
-    for (const auto& term : node.minterms) {
+    for (const auto& term : node.minterms()) {
         double p = log_space ? 0.0 : 1.0;
         for (std::uint32_t c : term) {
             const double b = *columns[c];
@@ -361,9 +358,9 @@ Throughput throughput(std::uint32_t value_size) {
     for (const auto& row : random_rows(terms, per_term, 0, leaves, random)) node.push_leaf_row(row);
 
     std::size_t multiplications = 0;
-    for (const auto& term : node.minterms) multiplications += term.size();
+    for (const auto& term : node.minterms()) multiplications += term.size();
     std::vector<const double*> columns;
-    for (const ColumnSource& source : node.columns) columns.push_back(circuit.leafs()[source.index].value.data());
+    for (const ColumnSource& source : node.columns()) columns.push_back(circuit.leafs()[source.index].value.data());
 
     Vector value;
     const double evaluate_ns = ns_per_call([&] { value = node.template evaluate<S>(circuit.evaluation_view()); });
@@ -409,9 +406,12 @@ ReactiveCircuit<LogProb> layer(std::uint32_t nodes, std::uint32_t terms, std::mt
     ReactiveCircuit<LogProb> circuit(1);
     add_leaves(circuit, 100, random);
     for (std::uint32_t n = 0; n < nodes; ++n) {
-        const std::string token = n == 0 ? "t" : fmt::format("n{}", n);
-        circuit.add_sum_product(random_rows(terms, 5, 0, 100, random), token);
-        if (n != 0) test::CircuitAccess::target_nodes(circuit).erase(token);
+        const Rows rows = random_rows(terms, 5, 0, 100, random);
+        if (n == 0) {
+            circuit.add_sum_product(rows, "t");
+        } else {
+            circuit.add_inner_node(rows);
+        }
     }
     circuit.update_dependencies();
     return circuit;
@@ -437,7 +437,7 @@ void wide_layers(bool quick) {
         std::size_t work = 0;
         for (std::uint32_t n : circuit.structure().node_indices()) {
             const AlgebraicCircuit& node = circuit.structure().node(n);
-            work += node.minterms.size() * (node.columns.size() + 1) * node.value_size;
+            work += node.minterms().size() * (node.columns().size() + 1) * node.value_size();
         }
         std::vector<Vector> values(size.nodes);
         const EvaluationView view = circuit.evaluation_view();

@@ -40,7 +40,6 @@
 
 #include <fmt/format.h>
 
-#include "circuit/circuit_access.h"
 #include "circuit/semiring.h"
 #include "language/asp.h"
 #include "language/asp_program.h"
@@ -168,7 +167,7 @@ double circuit_us(const tallo::Dnf& dnf, tallo::Tallo<tallo::LogProb>& model) {
     const std::string& topic = model.targets().at(0).topic;
     std::vector<tallo::Leaf> leafs = model.circuit().lock()->leafs();
     tallo::ReactiveCircuit<tallo::LogProb> circuit(1);
-    tallo::test::CircuitAccess::leafs(circuit) = std::move(leafs);
+    for (tallo::Leaf& leaf : leafs) circuit.add_leaf(std::move(leaf));
     const auto start = Clock::now();
     circuit.add_sum_product(tallo::product_terms(dnf, index), topic);
     return elapsed_us(start);
@@ -277,7 +276,7 @@ void against_clingo(const std::string& label, const std::string& model, int reps
         auto compiled = tallo::Tallo<tallo::LogProb>::compile(model, 1, false);
         compile_wall.push_back(elapsed_us(start) / 1e3);
         compile_cpu.push_back(thread_cpu_ms() - cpu_start);
-        products = compiled.circuit().lock()->structure().node(0).minterms.size();
+        products = compiled.circuit().lock()->structure().node(0).minterms().size();
     }
     std::remove(path.c_str());
 

@@ -43,17 +43,6 @@ CLINGO_WRAPPER = {"src/language/clingo_api.h", "src/language/clingo_api.cpp"}
 # file) -> why. An entry its file no longer needs fails the check, so the
 # list only shrinks.
 ALLOWED_FOR_NOW = {
-    (user, "tests/cpp/circuit/circuit_access.h"):
-        "builds circuits through the circuit's private fields until it can "
-        "through public operations"
-    for user in [
-        "tests/cpp/host/gradients_test.cpp",
-        "tests/cpp/host/graphviz_test.cpp",
-        "bench/channels.cpp",
-        "bench/circuit.cpp",
-        "bench/compile.cpp",
-    ]
-} | {
     ("bench/compile.cpp", "tests/cpp/language/example_model.h"):
         "times the compile of the language tests' example model",
 }

@@ -17,7 +17,7 @@ namespace {
 // The one place the manager reads the circuit's batch width.
 template <class S>
 std::size_t width_of(const ReactiveCircuit<S>& circuit) {
-    return circuit.value_size;
+    return circuit.value_size();
 }
 
 // f(leaf) for every leaf in index order, under one lock of the circuit.

@@ -5,24 +5,29 @@
 // or the memory on one of the node's outgoing edges (a producer's cached
 // value).
 //
-// Invariants, kept by every operation:
+// Invariants, kept by every operation (the fields are private; the
+// operations below are their only writers, const accessors of the same names
+// read them, and `audit` checks them):
 // - Every term (`minterms` row) is ascending and holds no column twice. A term
 //   may be empty: it stands for the semiring's one.
 // - `columns[c]` is `ColumnSource::Leaf` of i exactly when `leaf_columns`
 //   maps i to c, and `ColumnSource::Memory` of e exactly when `edge_columns`
 //   maps e to c: at most one column per leaf and per edge.
 // - Column numbers in terms are below `columns.size()`; a column may be used
-//   by no term. (`push_minterm` takes the caller's word for this.)
+//   by no term. (`push_minterm` and `replace_term` take the caller's word for
+//   this; `audit` reports a term that breaks it.)
 // - Columns are numbered in their order of creation and renumbering keeps
 //   their relative order, so within a term columns stand in creation order.
+// - `value_size`, the width of the node's value, is fixed at construction.
 //
-// Row numbers are positions in `minterms`; only the caller removes rows.
+// Row numbers are positions in `minterms`; rows go only when the caller
+// removes them (`remove_row`, `remove_empty_terms`), and the rows after a
+// removed one move down by one.
 // The type does not depend on the semiring; only `evaluate` does.
 //
 // Thread-safety: none of its own. `evaluate` only reads, so any number of
 // evaluations may run at once while nothing writes.
 #include <algorithm>
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -52,34 +57,55 @@ struct ColumnSource {
 class AlgebraicCircuit {
 public:
     using Term = std::vector<std::uint32_t>;
+    using ColumnMap = std::unordered_map<std::uint32_t, std::uint32_t>;
 
-    std::vector<Term> minterms;
-    std::vector<ColumnSource> columns;
-    std::unordered_map<std::uint32_t, std::uint32_t> leaf_columns;  // leaf index -> column
-    std::unordered_map<std::uint32_t, std::uint32_t> edge_columns;  // edge index -> column
-    std::uint32_t value_size;
+    explicit AlgebraicCircuit(std::uint32_t value_size) : value_size_(value_size) {}
 
-    explicit AlgebraicCircuit(std::uint32_t value_size) : value_size(value_size) {}
+    // Read access to the fields the operations keep consistent.
+    const std::vector<Term>& minterms() const { return minterms_; }
+    const std::vector<ColumnSource>& columns() const { return columns_; }
+    const ColumnMap& leaf_columns() const { return leaf_columns_; }  // leaf index -> column
+    const ColumnMap& edge_columns() const { return edge_columns_; }  // edge index -> column
+    std::uint32_t value_size() const { return value_size_; }
 
     // Appends `term`, sorted and without repeats, and returns its row number.
     std::uint32_t push_minterm(Term term) {
-        std::sort(term.begin(), term.end());
-        term.erase(std::unique(term.begin(), term.end()), term.end());
-        minterms.push_back(std::move(term));
-        return static_cast<std::uint32_t>(minterms.size() - 1);
+        sort_term(term);
+        minterms_.push_back(std::move(term));
+        return static_cast<std::uint32_t>(minterms_.size() - 1);
+    }
+
+    // Puts `term`, sorted and without repeats, in place of the term of `row`.
+    // Stops on a row beyond the terms.
+    void replace_term(std::uint32_t row, Term term) {
+        if (row >= minterms_.size()) stop(messages::index_out_of_bounds(minterms_.size(), row));
+        sort_term(term);
+        minterms_[row] = std::move(term);
+    }
+
+    // Removes the term of `row`; the later rows move down by one. Stops on a
+    // row beyond the terms.
+    void remove_row(std::uint32_t row) {
+        if (row >= minterms_.size()) stop(messages::index_out_of_bounds(minterms_.size(), row));
+        minterms_.erase(minterms_.begin() + row);
+    }
+
+    // Removes every empty term, keeping the others in their order.
+    void remove_empty_terms() {
+        std::erase_if(minterms_, [](const Term& term) { return term.empty(); });
     }
 
     // Inserts `column` into the term of `row` at its sorted place, unless the
     // term holds it already. Stops on a row beyond the terms.
     void add_col_to_minterm(std::uint32_t row, std::uint32_t column) {
-        if (row >= minterms.size()) stop(messages::index_out_of_bounds(minterms.size(), row));
-        Term& term = minterms[row];
+        if (row >= minterms_.size()) stop(messages::index_out_of_bounds(minterms_.size(), row));
+        Term& term = minterms_[row];
         auto at = std::lower_bound(term.begin(), term.end(), column);
         if (at == term.end() || *at != column) term.insert(at, column);
     }
 
     // The column that reads leaf `leaf`, created if there is none.
-    std::uint32_t ensure_leaf(std::uint32_t leaf) { return column_for(leaf_columns, ColumnSource::Leaf, leaf); }
+    std::uint32_t ensure_leaf(std::uint32_t leaf) { return column_for(leaf_columns_, ColumnSource::Leaf, leaf); }
 
     // Appends the term of a row of leaf indices: each index mapped through
     // `ensure_leaf` in the row's order (so new columns follow the leaves'
@@ -92,92 +118,29 @@ public:
     }
 
     // The column that reads the memory on edge `edge`, created if there is none.
-    std::uint32_t create_memory(std::uint32_t edge) { return column_for(edge_columns, ColumnSource::Memory, edge); }
+    std::uint32_t create_memory(std::uint32_t edge) { return column_for(edge_columns_, ColumnSource::Memory, edge); }
 
     // Points `column` at the memory of `new_edge` in place of `old_edge`.
     // Stops on a column beyond the columns.
-    void remap_memory(std::uint32_t column, std::uint32_t old_edge, std::uint32_t new_edge) {
-        if (column >= columns.size()) stop(messages::index_out_of_bounds(columns.size(), column));
-        columns[column] = ColumnSource{ColumnSource::Memory, new_edge};
-        edge_columns.erase(old_edge);
-        edge_columns[new_edge] = column;
-    }
+    void remap_memory(std::uint32_t column, std::uint32_t old_edge, std::uint32_t new_edge);
 
     // The rows whose terms hold `column`, ascending.
-    std::vector<std::uint32_t> minterms_containing_col(std::uint32_t column) const {
-        std::vector<std::uint32_t> rows;
-        for (std::uint32_t row = 0; row < minterms.size(); ++row) {
-            if (std::binary_search(minterms[row].begin(), minterms[row].end(), column)) rows.push_back(row);
-        }
-        return rows;
-    }
+    std::vector<std::uint32_t> minterms_containing_col(std::uint32_t column) const;
 
     // Deletes `column` from `columns`, its map and every term, and moves every
     // higher column down by one. Terms left empty stay; rows keep their
     // numbers. Stops on a column beyond the columns.
-    void remove_col_inner(std::uint32_t column) {
-        if (column >= columns.size()) stop(messages::index_out_of_bounds(columns.size(), column));
-        const ColumnSource source = columns[column];
-        (source.kind == ColumnSource::Leaf ? leaf_columns : edge_columns).erase(source.index);
-        columns.erase(columns.begin() + column);
-        for (Term& term : minterms) {
-            auto at = std::lower_bound(term.begin(), term.end(), column);
-            if (at != term.end() && *at == column) at = term.erase(at);
-            for (; at != term.end(); ++at) --*at;
-        }
-        for (auto* map : {&leaf_columns, &edge_columns}) {
-            for (auto& entry : *map) {
-                if (entry.second > column) --entry.second;
-            }
-        }
-    }
+    void remove_col_inner(std::uint32_t column);
 
     // The terms that hold leaf `leaf` (in scope) and the others (out of
     // scope), each as a sub-circuit; both absent when no column reads the
     // leaf. The in-scope part keeps the leaf's column.
-    std::pair<std::optional<AlgebraicCircuit>, std::optional<AlgebraicCircuit>> split(std::uint32_t leaf) const {
-        auto found = leaf_columns.find(leaf);
-        if (found == leaf_columns.end()) return {};
-        std::vector<Term> in_scope, out_of_scope;
-        for (const Term& term : minterms) {
-            bool holds = std::binary_search(term.begin(), term.end(), found->second);
-            (holds ? in_scope : out_of_scope).push_back(term);
-        }
-        return {sub_circuit(in_scope), sub_circuit(out_of_scope)};
-    }
+    std::pair<std::optional<AlgebraicCircuit>, std::optional<AlgebraicCircuit>> split(std::uint32_t leaf) const;
 
     // A new circuit of the given terms (in their order) over only the columns
     // they use, renumbered in ascending order; absent when `terms` is empty.
     // Stops on a column number beyond the columns.
-    std::optional<AlgebraicCircuit> sub_circuit(const std::vector<Term>& terms) const {
-        if (terms.empty()) return std::nullopt;
-        std::vector<std::uint32_t> used;
-        for (const Term& term : terms) used.insert(used.end(), term.begin(), term.end());
-        std::sort(used.begin(), used.end());
-        used.erase(std::unique(used.begin(), used.end()), used.end());
-        if (!used.empty() && used.back() >= columns.size()) {
-            stop(messages::index_out_of_bounds(columns.size(), used.back()));
-        }
-
-        AlgebraicCircuit part(value_size);
-        for (std::uint32_t old_column : used) {
-            const ColumnSource source = columns[old_column];
-            const auto column = static_cast<std::uint32_t>(part.columns.size());
-            part.columns.push_back(source);
-            (source.kind == ColumnSource::Leaf ? part.leaf_columns : part.edge_columns)[source.index] = column;
-        }
-        part.minterms.reserve(terms.size());
-        for (const Term& term : terms) {
-            Term renumbered;
-            renumbered.reserve(term.size());
-            for (std::uint32_t old_column : term) {
-                auto at = std::lower_bound(used.begin(), used.end(), old_column);
-                renumbered.push_back(static_cast<std::uint32_t>(at - used.begin()));
-            }
-            part.minterms.push_back(std::move(renumbered));
-        }
-        return part;
-    }
+    std::optional<AlgebraicCircuit> sub_circuit(const std::vector<Term>& terms) const;
 
     // The node's value in semiring S: the sum over the terms of the product
     // of their columns' values, read from the owning circuit's leaves and
@@ -189,12 +152,17 @@ public:
     // Stops on a leaf column beyond the leaves or a column number beyond the
     // columns (the bounds text), on a memory column whose edge is not live
     // (the unwrap text), and on a column value whose length S's `mul` refuses.
+    // Compiled for every semiring in circuit/algebraic_circuit.cpp.
     template <class S>
     Vector evaluate(const EvaluationView& view) const;
 
     // The DOT text of the terms as a record-shaped table, one field per term
     // (circuit/dot.cpp).
     std::string to_dot_text() const;
+
+    // The first broken invariant of the list above, described; absent when
+    // every one holds (circuit/algebraic_circuit.cpp). For tests.
+    std::optional<std::string> audit() const;
 
 private:
     // Adds every term's product into `sum`. `product` and `one` have
@@ -205,34 +173,24 @@ private:
     // it is, and `mul` checks it.
     template <class S, std::size_t Slots, bool Exact>
     void sum_terms(const std::span<const double>* values, const double* one, double* product,
-                   typename S::Sum& sum) const {
-        // With a fixed width the running product is a local array, which the
-        // compiler keeps in registers across the column multiplications.
-        double local[Slots == 0 ? 1 : Slots];
-        double* const running_data = Slots != 0 ? local : product;
-        const std::size_t slots = Slots != 0 ? Slots : value_size;
-        const std::span<double> running(running_data, slots);
-        const std::size_t column_count = columns.size();
-        for (const Term& term : minterms) {
-            for (std::size_t i = 0; i < slots; ++i) running_data[i] = one[i];
-            for (std::uint32_t c : term) {
-                if (c >= column_count) stop(messages::index_out_of_bounds(column_count, c));
-                if constexpr (Exact) {
-                    S::mul(running, std::span<const double>(values[c].data(), slots));
-                } else {
-                    S::mul(running, values[c]);
-                }
-            }
-            sum.add(std::span<const double>(running_data, slots));
-        }
+                   typename S::Sum& sum) const;
+
+    static void sort_term(Term& term) {
+        std::sort(term.begin(), term.end());
+        term.erase(std::unique(term.begin(), term.end()), term.end());
     }
 
-    std::uint32_t column_for(std::unordered_map<std::uint32_t, std::uint32_t>& map, ColumnSource::Kind kind,
-                             std::uint32_t index) {
-        auto [entry, added] = map.try_emplace(index, static_cast<std::uint32_t>(columns.size()));
-        if (added) columns.push_back(ColumnSource{kind, index});
+    std::uint32_t column_for(ColumnMap& map, ColumnSource::Kind kind, std::uint32_t index) {
+        auto [entry, added] = map.try_emplace(index, static_cast<std::uint32_t>(columns_.size()));
+        if (added) columns_.push_back(ColumnSource{kind, index});
         return entry->second;
     }
+
+    std::vector<Term> minterms_;
+    std::vector<ColumnSource> columns_;
+    ColumnMap leaf_columns_;
+    ColumnMap edge_columns_;
+    std::uint32_t value_size_;
 };
 
 // What a node's evaluation reads of the circuit that owns it, and nothing
@@ -242,52 +200,5 @@ struct EvaluationView {
     std::span<const Leaf> leafs;
     const StableGraph<AlgebraicCircuit, Vector>& structure;
 };
-
-template <class S>
-Vector AlgebraicCircuit::evaluate(const EvaluationView& view) const {
-    if (minterms.empty()) return S::zero(value_size);
-
-    // Most nodes have few columns: resolve them into a stack array. Wide
-    // nodes use a buffer of the thread's own that only ever grows, so that
-    // evaluations on the worker pool do not allocate (and do not meet in the
-    // allocator) once warm.
-    constexpr std::size_t INLINE_COLUMNS = 32;
-    std::array<std::span<const double>, INLINE_COLUMNS> inline_values;
-    std::span<const double>* values = inline_values.data();
-    if (columns.size() > INLINE_COLUMNS) {
-        thread_local std::vector<std::span<const double>> wide_values;
-        if (wide_values.size() < columns.size()) wide_values.resize(columns.size());
-        values = wide_values.data();
-    }
-    const std::span<const Leaf> leafs = view.leafs;
-    bool exact = true;  // every value has value_size elements
-    for (std::size_t c = 0; c < columns.size(); ++c) {
-        const ColumnSource source = columns[c];
-        if (source.kind == ColumnSource::Leaf) {
-            if (source.index >= leafs.size()) stop(messages::index_out_of_bounds(leafs.size(), source.index));
-            values[c] = leafs[source.index].value.view();
-        } else {
-            const Vector* memory = view.structure.find_edge(source.index);
-            if (!memory) stop(messages::unwrap_none());
-            values[c] = memory->view();
-        }
-        exact = exact && values[c].size() == value_size;
-    }
-
-    const Vector one = S::one(value_size);
-    Vector product(value_size);
-    typename S::Sum sum(value_size);
-    // Most values have one slot: spelling that width out as a constant lets
-    // the compiler drop the semiring's slot loops for it. Values of another
-    // width than the node's take the path on which `mul` checks each.
-    if (!exact) {
-        sum_terms<S, 0, false>(values, one.data(), product.mutable_data(), sum);
-    } else if (value_size == 1) {
-        sum_terms<S, 1, true>(values, one.data(), product.mutable_data(), sum);
-    } else {
-        sum_terms<S, 0, true>(values, one.data(), product.mutable_data(), sum);
-    }
-    return sum.finish();
-}
 
 }  // namespace tallo

@@ -37,7 +37,7 @@ std::string reactive_circuit_text(const StableGraph<AlgebraicCircuit, Vector>& s
             if (node == n) tokens += token;
         }
         std::string columns;
-        for (const ColumnSource& source : structure.unchecked_node(n).columns) {
+        for (const ColumnSource& source : structure.unchecked_node(n).columns()) {
             if (!columns.empty()) columns += ' ';
             columns += column_label(source);
         }
@@ -59,14 +59,14 @@ std::string AlgebraicCircuit::to_dot_text() const {
         "digraph AlgebraicCircuit {\n"
         "  node [shape=record];\n"
         "  matrix [label=\"{";
-    for (std::size_t row = 0; row < minterms.size(); ++row) {
+    for (std::size_t row = 0; row < minterms_.size(); ++row) {
         if (row != 0) text += " | ";
-        const auto& term = minterms[row];
+        const auto& term = minterms_[row];
         for (std::size_t i = 0; i < term.size(); ++i) {
             if (i != 0) text += "\u00b7";
             const std::uint32_t column = term[i];
-            if (column >= columns.size()) stop(messages::index_out_of_bounds(columns.size(), column));
-            text += dot::column_label(columns[column]);
+            if (column >= columns_.size()) stop(messages::index_out_of_bounds(columns_.size(), column));
+            text += dot::column_label(columns_[column]);
         }
     }
     text += "}\" shape=record];\n}\n";

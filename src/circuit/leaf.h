@@ -73,3 +73,10 @@ struct Category {
 };
 
 }  // namespace tallo
+
+// Compiled once per semiring, in circuit/leaf.cpp.
+#define TALLO_CATEGORY_TEMPLATES(S, extern_) extern_ template struct Category<S>;
+
+namespace tallo {
+TALLO_FOR_EACH_SEMIRING(TALLO_CATEGORY_TEMPLATES, extern)
+}  // namespace tallo

@@ -41,7 +41,7 @@ bool selected(const std::optional<std::unordered_set<std::string>>& selection, c
 
 void apply(ReactiveCircuit<ProbGradient>& circuit, const Pending& pending, double timestamp) {
     for (const auto& [leaf, probability] : pending) {
-        circuit.update_leaf(leaf, Vector(circuit.value_size, probability), timestamp);
+        circuit.update_leaf(leaf, Vector(circuit.value_size(), probability), timestamp);
     }
 }
 

@@ -8,7 +8,7 @@
 #include "base/messages.h"
 #include "circuit/circuit_access.h"
 #include "circuit/clustering.h"
-#include "circuit/restructure.h"
+#include "circuit/reactive_circuit.h"
 #include "restructure_fixture.h"
 #include "stop_message.h"
 
@@ -43,6 +43,7 @@ protected:
 
     void set_frequencies(const std::vector<double>& frequencies) {
         for (std::size_t i = 0; i < frequencies.size(); ++i) test::CircuitAccess::leafs(circuit_)[i].frequency = frequencies[i];
+        EXPECT_TRUE(test::audited(circuit_));
     }
 
     // Adapts, returns the printed line, and checks that the target kept its

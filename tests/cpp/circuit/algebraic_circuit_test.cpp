@@ -28,27 +28,10 @@ constexpr ColumnSource memory(std::uint32_t e) { return {ColumnSource::Memory, e
 
 Map sorted(const std::unordered_map<std::uint32_t, std::uint32_t>& map) { return Map(map.begin(), map.end()); }
 
-// The type's invariants: sorted duplicate-free terms over existing columns,
-// and columns and maps that mirror each other one to one.
+// The type's invariants (sorted duplicate-free terms over existing columns,
+// columns and maps that mirror each other one to one), by its own audit.
 ::testing::AssertionResult sound(const AlgebraicCircuit& circuit) {
-    for (std::size_t row = 0; row < circuit.minterms.size(); ++row) {
-        const auto& term = circuit.minterms[row];
-        for (std::size_t i = 0; i < term.size(); ++i) {
-            if (term[i] >= circuit.columns.size()) return ::testing::AssertionFailure() << "row " << row << " reads a missing column";
-            if (i > 0 && term[i - 1] >= term[i]) return ::testing::AssertionFailure() << "row " << row << " is not strictly ascending";
-        }
-    }
-    std::size_t leaves = 0, edges = 0;
-    for (std::uint32_t c = 0; c < circuit.columns.size(); ++c) {
-        const ColumnSource source = circuit.columns[c];
-        const auto& map = source.kind == ColumnSource::Leaf ? circuit.leaf_columns : circuit.edge_columns;
-        (source.kind == ColumnSource::Leaf ? leaves : edges) += 1;
-        auto found = map.find(source.index);
-        if (found == map.end() || found->second != c) return ::testing::AssertionFailure() << "column " << c << " is not in its map";
-    }
-    if (leaves != circuit.leaf_columns.size() || edges != circuit.edge_columns.size()) {
-        return ::testing::AssertionFailure() << "a map holds an entry without its column";
-    }
+    if (auto broken = circuit.audit()) return ::testing::AssertionFailure() << *broken;
     return ::testing::AssertionSuccess();
 }
 
@@ -63,14 +46,14 @@ TEST(AlgebraicCircuit, PushMintermSortsDropsRepeatsAndReturnsTheRow) {
     AlgebraicCircuit circuit(1);
     EXPECT_EQ(circuit.push_minterm({}), 0u);
     EXPECT_EQ(circuit.push_minterm({3, 1, 3, 2}), 1u);
-    EXPECT_EQ(circuit.minterms, (Terms{{}, {1, 2, 3}}));
+    EXPECT_EQ(circuit.minterms(), (Terms{{}, {1, 2, 3}}));
 }
 
 TEST(AlgebraicCircuit, RowsOfLeavesCreateColumnsInOrderOfFirstAppearance) {
     AlgebraicCircuit circuit = from_rows({{2, 0}, {0, 5}});
-    EXPECT_EQ(circuit.columns, (std::vector<ColumnSource>{leaf(2), leaf(0), leaf(5)}));
-    EXPECT_EQ(circuit.minterms, (Terms{{0, 1}, {1, 2}}));
-    EXPECT_EQ(sorted(circuit.leaf_columns), (Map{{2, 0}, {0, 1}, {5, 2}}));
+    EXPECT_EQ(circuit.columns(), (std::vector<ColumnSource>{leaf(2), leaf(0), leaf(5)}));
+    EXPECT_EQ(circuit.minterms(), (Terms{{0, 1}, {1, 2}}));
+    EXPECT_EQ(sorted(circuit.leaf_columns()), (Map{{2, 0}, {0, 1}, {5, 2}}));
     EXPECT_EQ(circuit.ensure_leaf(0), 1u) << "an existing column is reused";
 
     EXPECT_EQ(circuit.create_memory(7), 3u);
@@ -86,15 +69,47 @@ TEST(AlgebraicCircuit, AddColToMintermKeepsTheTermSorted) {
     circuit.push_minterm({});
 
     circuit.add_col_to_minterm(0, 3);
-    EXPECT_EQ(circuit.minterms[0], (std::vector<std::uint32_t>{1, 3})) << "already there";
+    EXPECT_EQ(circuit.minterms()[0], (std::vector<std::uint32_t>{1, 3})) << "already there";
     circuit.add_col_to_minterm(0, 2);
     circuit.add_col_to_minterm(0, 5);
     circuit.add_col_to_minterm(0, 0);
     circuit.add_col_to_minterm(1, 4);
-    EXPECT_EQ(circuit.minterms, (Terms{{0, 1, 2, 3, 5}, {4}}));
+    EXPECT_EQ(circuit.minterms(), (Terms{{0, 1, 2, 3, 5}, {4}}));
     EXPECT_TRUE(sound(circuit));
 
     EXPECT_EQ(stop_message([&] { circuit.add_col_to_minterm(2, 0); }), messages::index_out_of_bounds(2, 2));
+}
+
+TEST(AlgebraicCircuit, RowOperationsKeepTermsSortedAndRenumberLaterRows) {
+    AlgebraicCircuit circuit(1);
+    for (std::uint32_t i = 0; i < 4; ++i) circuit.ensure_leaf(i);
+    circuit.push_minterm({0});
+    circuit.push_minterm({});
+    circuit.push_minterm({1, 2});
+    circuit.push_minterm({});
+
+    circuit.replace_term(0, {3, 1, 3});
+    EXPECT_EQ(circuit.minterms(), (Terms{{1, 3}, {}, {1, 2}, {}})) << "sorted, without repeats";
+    circuit.remove_row(2);
+    EXPECT_EQ(circuit.minterms(), (Terms{{1, 3}, {}, {}}));
+    circuit.remove_empty_terms();
+    EXPECT_EQ(circuit.minterms(), (Terms{{1, 3}}));
+    EXPECT_TRUE(sound(circuit));
+
+    EXPECT_EQ(stop_message([&] { circuit.replace_term(1, {0}); }), messages::index_out_of_bounds(1, 1));
+    EXPECT_EQ(stop_message([&] { circuit.remove_row(1); }), messages::index_out_of_bounds(1, 1));
+    EXPECT_EQ(circuit.minterms(), (Terms{{1, 3}})) << "a refused row operation changes nothing";
+}
+
+// replace_term, like push_minterm, takes the caller's word for its columns;
+// the audit names the term that reads past them.
+TEST(AlgebraicCircuit, AuditReportsATermOverAMissingColumn) {
+    AlgebraicCircuit circuit(1);
+    circuit.ensure_leaf(0);
+    circuit.push_minterm({0});
+    circuit.push_minterm({0});
+    circuit.replace_term(1, {0, 4});
+    EXPECT_EQ(circuit.audit(), "row 1 reads a missing column");
 }
 
 TEST(AlgebraicCircuit, RemoveColInnerRenumbersAndKeepsEmptiedTerms) {
@@ -106,9 +121,9 @@ TEST(AlgebraicCircuit, RemoveColInnerRenumbersAndKeepsEmptiedTerms) {
     circuit.push_minterm({1});
 
     circuit.remove_col_inner(1);
-    EXPECT_EQ(circuit.columns, (std::vector<ColumnSource>{leaf(2), leaf(5)}));
-    EXPECT_EQ(sorted(circuit.leaf_columns), (Map{{2, 0}, {5, 1}}));
-    EXPECT_EQ(circuit.minterms, (Terms{{0}, {}}));
+    EXPECT_EQ(circuit.columns(), (std::vector<ColumnSource>{leaf(2), leaf(5)}));
+    EXPECT_EQ(sorted(circuit.leaf_columns()), (Map{{2, 0}, {5, 1}}));
+    EXPECT_EQ(circuit.minterms(), (Terms{{0}, {}}));
     EXPECT_TRUE(sound(circuit));
 
     EXPECT_EQ(stop_message([&] { circuit.remove_col_inner(2); }), messages::index_out_of_bounds(2, 2));
@@ -124,10 +139,10 @@ TEST(AlgebraicCircuit, RemovingAMemoryColumnRenumbersBothMaps) {
     circuit.push_minterm({2});
 
     circuit.remove_col_inner(0);
-    EXPECT_EQ(circuit.columns, (std::vector<ColumnSource>{leaf(1), memory(9), leaf(3)}));
-    EXPECT_EQ(sorted(circuit.edge_columns), (Map{{9, 1}}));
-    EXPECT_EQ(sorted(circuit.leaf_columns), (Map{{1, 0}, {3, 2}}));
-    EXPECT_EQ(circuit.minterms, (Terms{{0, 1, 2}, {1}}));
+    EXPECT_EQ(circuit.columns(), (std::vector<ColumnSource>{leaf(1), memory(9), leaf(3)}));
+    EXPECT_EQ(sorted(circuit.edge_columns()), (Map{{9, 1}}));
+    EXPECT_EQ(sorted(circuit.leaf_columns()), (Map{{1, 0}, {3, 2}}));
+    EXPECT_EQ(circuit.minterms(), (Terms{{0, 1, 2}, {1}}));
     EXPECT_TRUE(sound(circuit));
 }
 
@@ -136,12 +151,12 @@ TEST(AlgebraicCircuit, RemapMemoryPointsTheColumnAtTheNewEdge) {
     circuit.ensure_leaf(0);
     circuit.create_memory(3);
     circuit.remap_memory(1, 3, 8);
-    EXPECT_EQ(circuit.columns[1], memory(8));
-    EXPECT_EQ(sorted(circuit.edge_columns), (Map{{8, 1}}));
+    EXPECT_EQ(circuit.columns()[1], memory(8));
+    EXPECT_EQ(sorted(circuit.edge_columns()), (Map{{8, 1}}));
     EXPECT_TRUE(sound(circuit));
 
     EXPECT_EQ(stop_message([&] { circuit.remap_memory(2, 8, 9); }), messages::index_out_of_bounds(2, 2));
-    EXPECT_EQ(circuit.columns[1], memory(8)) << "a refused remap changes nothing";
+    EXPECT_EQ(circuit.columns()[1], memory(8)) << "a refused remap changes nothing";
 }
 
 TEST(AlgebraicCircuit, MintermsContainingColListsRowsAscending) {
@@ -176,14 +191,14 @@ TEST(AlgebraicCircuit, SplitSeparatesTheTermsThatHoldTheLeaf) {
         ASSERT_EQ(in_scope.has_value(), c.in_scope.has_value()) << c.name;
         ASSERT_EQ(out_of_scope.has_value(), c.out_of_scope.has_value()) << c.name;
         if (in_scope) {
-            EXPECT_EQ(in_scope->minterms, *c.in_scope) << c.name;
-            EXPECT_EQ(in_scope->columns, c.in_columns) << c.name;
-            EXPECT_EQ(in_scope->value_size, 3u);
+            EXPECT_EQ(in_scope->minterms(), *c.in_scope) << c.name;
+            EXPECT_EQ(in_scope->columns(), c.in_columns) << c.name;
+            EXPECT_EQ(in_scope->value_size(), 3u);
             EXPECT_TRUE(sound(*in_scope)) << c.name;
         }
         if (out_of_scope) {
-            EXPECT_EQ(out_of_scope->minterms, *c.out_of_scope) << c.name;
-            EXPECT_EQ(out_of_scope->columns, c.out_columns) << c.name;
+            EXPECT_EQ(out_of_scope->minterms(), *c.out_of_scope) << c.name;
+            EXPECT_EQ(out_of_scope->columns(), c.out_columns) << c.name;
             EXPECT_TRUE(sound(*out_of_scope)) << c.name;
         }
     }
@@ -195,8 +210,8 @@ TEST(AlgebraicCircuit, SplitByALeafThatNoTermUsesPutsEverythingOutOfScope) {
     auto [in_scope, out_of_scope] = circuit.split(0);
     EXPECT_FALSE(in_scope);
     ASSERT_TRUE(out_of_scope);
-    EXPECT_EQ(out_of_scope->columns, (std::vector<ColumnSource>{leaf(1)}));
-    EXPECT_EQ(out_of_scope->minterms, (Terms{{0}}));
+    EXPECT_EQ(out_of_scope->columns(), (std::vector<ColumnSource>{leaf(1)}));
+    EXPECT_EQ(out_of_scope->minterms(), (Terms{{0}}));
 }
 
 TEST(AlgebraicCircuit, SubCircuitKeepsOnlyTheColumnsItsTermsUse) {
@@ -209,18 +224,18 @@ TEST(AlgebraicCircuit, SubCircuitKeepsOnlyTheColumnsItsTermsUse) {
 
     auto part = circuit.sub_circuit({{1, 4}});
     ASSERT_TRUE(part);
-    EXPECT_EQ(part->columns, (std::vector<ColumnSource>{memory(20), memory(21)}));
-    EXPECT_EQ(sorted(part->edge_columns), (Map{{20, 0}, {21, 1}}));
-    EXPECT_TRUE(part->leaf_columns.empty());
-    EXPECT_EQ(part->minterms, (Terms{{0, 1}}));
-    EXPECT_EQ(part->value_size, 2u);
+    EXPECT_EQ(part->columns(), (std::vector<ColumnSource>{memory(20), memory(21)}));
+    EXPECT_EQ(sorted(part->edge_columns()), (Map{{20, 0}, {21, 1}}));
+    EXPECT_TRUE(part->leaf_columns().empty());
+    EXPECT_EQ(part->minterms(), (Terms{{0, 1}}));
+    EXPECT_EQ(part->value_size(), 2u);
     EXPECT_TRUE(sound(*part));
 
     EXPECT_FALSE(circuit.sub_circuit({}));
     auto empty_term = circuit.sub_circuit({{}});
     ASSERT_TRUE(empty_term);
-    EXPECT_TRUE(empty_term->columns.empty());
-    EXPECT_EQ(empty_term->minterms, (Terms{{}}));
+    EXPECT_TRUE(empty_term->columns().empty());
+    EXPECT_EQ(empty_term->minterms(), (Terms{{}}));
 }
 
 // push_minterm trusts its caller; a term naming a column that does not exist
@@ -229,7 +244,7 @@ TEST(AlgebraicCircuit, SubCircuitRefusesATermOverAMissingColumn) {
     AlgebraicCircuit circuit(1);
     circuit.ensure_leaf(0);
     circuit.push_minterm({0, 6});
-    EXPECT_EQ(stop_message([&] { circuit.sub_circuit(circuit.minterms); }), messages::index_out_of_bounds(1, 6));
+    EXPECT_EQ(stop_message([&] { circuit.sub_circuit(circuit.minterms()); }), messages::index_out_of_bounds(1, 6));
     EXPECT_EQ(stop_message([&] { circuit.split(0); }), messages::index_out_of_bounds(1, 6));
 }
 
@@ -265,9 +280,10 @@ TYPED_TEST(EvaluateIn, EveryColumnIsResolvedEvenIfNoTermUsesIt) {
     circuit.add_sum_product({{}}, "p");
     circuit.connect(0, 1, 0);
     test::CircuitAccess::structure(circuit).remove_edge(0);
+    EXPECT_TRUE(test::audited(circuit));
 
     AlgebraicCircuit missing_edge = circuit.structure().node(0);  // its memory column names the removed edge
-    missing_edge.minterms = {{}};
+    missing_edge.replace_term(0, {});
     EXPECT_EQ(stop_message([&] { missing_edge.template evaluate<S>(circuit.evaluation_view()); }), messages::unwrap_none());
 
     AlgebraicCircuit missing_leaf(1);
@@ -331,6 +347,7 @@ TEST(AlgebraicCircuitEvaluate, MultipliesLeavesAndMemoriesOfATerm) {
     test::CircuitAccess::structure(circuit).edge(0) = Vector{0.5, 0.5};
     AlgebraicCircuit& node = test::CircuitAccess::structure(circuit).node(0);
     node.push_leaf_row({1});
+    EXPECT_TRUE(test::audited(circuit));
     EXPECT_TRUE(same_values(node.evaluate<Fuzzy>(circuit.evaluation_view()), {0.5, 0.9}));  // max(min(0.7, 0.5), 0.4), max(min(0.2, 0.5), 0.9)
 }
 

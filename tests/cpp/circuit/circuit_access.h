@@ -1,9 +1,20 @@
 #pragma once
 
-// The fields of a ReactiveCircuit, writable: for tests and benchmarks that
-// build circuits no operation of the circuit makes (a leaf's dependencies set
-// by hand, a node without a token, a removed edge). Whoever changes
-// `structure` or `target_nodes` through it makes `layers` absent too.
+// The fields of a ReactiveCircuit, writable: for the circuit's own unit tests
+// that build shapes no operation of the circuit makes (a leaf's dependencies
+// set by hand, a removed edge, a term that no longer reads its producer).
+// Whoever changes `structure` or `target_nodes` through it makes `layers`
+// absent too, and checks `audited` after building: what a test breaks on
+// purpose is what the operation under test must meet, never the invariants
+// that the types keep.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
 #include "circuit/reactive_circuit.h"
 
 namespace tallo::test {
@@ -30,5 +41,20 @@ struct CircuitAccess {
         return circuit.layers_;
     }
 };
+
+// The invariants the circuit's types keep: the graph's slot invariant, every
+// node's column invariants and its width (the circuit's).
+template <class S>
+::testing::AssertionResult audited(const ReactiveCircuit<S>& circuit) {
+    if (auto broken = circuit.structure().audit()) return ::testing::AssertionFailure() << *broken;
+    for (std::uint32_t n : circuit.structure().node_indices()) {
+        const AlgebraicCircuit& node = circuit.structure().node(n);
+        if (auto broken = node.audit()) return ::testing::AssertionFailure() << "node " << n << ": " << *broken;
+        if (node.value_size() != circuit.value_size()) {
+            return ::testing::AssertionFailure() << "node " << n << " has width " << node.value_size();
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
 
 }  // namespace tallo::test

@@ -35,6 +35,7 @@ ReactiveCircuit<S> circuit_with_leaves(std::uint32_t count, std::vector<std::uin
         circuit.add_leaf(Leaf::create<S>(Vector{0.5}, 0.0, "leaf" + std::to_string(i), i));
         test::CircuitAccess::leafs(circuit).back().dependencies = dependencies;
     }
+    EXPECT_TRUE(test::audited(circuit));
     return circuit;
 }
 
@@ -48,6 +49,7 @@ TYPED_TEST(LeafUpdate, AcceptsOnlyChangesAndMarksTheDependencies) {
     using S = TypeParam;
     ReactiveCircuit<S> circuit = circuit_with_leaves<S>(2, {1, 4, 7});
     test::CircuitAccess::dirty(circuit) = {9};
+    EXPECT_TRUE(test::audited(circuit));
     FoCEstimator reference(0.0);  // fed the timestamps of the accepted changes only
 
     struct Step {
@@ -102,6 +104,7 @@ TEST(LeafUpdateChangeTest, DecidesOnTheEncodedValues) {
         ReactiveCircuit<Fuzzy> circuit(1);
         circuit.add_leaf(Leaf::create<Fuzzy>(c.stored, 0.0, "x", 0));
         test::CircuitAccess::leafs(circuit)[0].dependencies = {0};
+        EXPECT_TRUE(test::audited(circuit));
         circuit.update_leaf(0, c.written, 1.0);
         EXPECT_EQ(!circuit.dirty().empty(), c.change) << "written size " << c.written.size();
         EXPECT_TRUE(same_values(circuit.leafs()[0].value, c.change ? c.written : c.stored));
@@ -124,6 +127,7 @@ TEST(LeafUpdateProbGradient, PadsToTheBatchWidthAndSeedsTheLeafsOwnIndex) {
     // Position 0 holds a leaf whose index is 1: the seed follows the index.
     circuit.add_leaf(Leaf::create<ProbGradient>(Vector{0.2}, 0.0, "x", 1));
     test::CircuitAccess::leafs(circuit)[0].dependencies = {2};
+    EXPECT_TRUE(test::audited(circuit));
 
     struct Step {
         Vector written;
@@ -154,7 +158,7 @@ TEST(LeafUpdateProbGradient, RefusesAnEmptyValueBeforeLookingAtThePosition) {
 
 TEST(ReactiveCircuitConstruction, RefusesABatchWidthOfZero) {
     EXPECT_EQ(stop_message([] { ReactiveCircuit<LogProb> circuit(0); }), messages::value_size_zero());
-    EXPECT_EQ(ReactiveCircuit<Boolean>(3).value_size, 3u);
+    EXPECT_EQ(ReactiveCircuit<Boolean>(3).value_size(), 3u);
 }
 
 }  // namespace

@@ -37,7 +37,7 @@ void add_leaf(ReactiveCircuit<S>& circuit, const Vector& p) {
     const auto index = static_cast<std::uint32_t>(circuit.leafs().size());
     const std::string name = "l" + std::to_string(index);
     if constexpr (S::tag == SemiringTag::ProbGradient) {
-        circuit.add_leaf(Leaf::create_encoded(S::encode_leaf_vec(p, circuit.value_size, index), 0.0, name, index));
+        circuit.add_leaf(Leaf::create_encoded(S::encode_leaf_vec(p, circuit.value_size(), index), 0.0, name, index));
     } else {
         circuit.add_leaf(Leaf::create<S>(p, 0.0, name, index));
     }
@@ -111,6 +111,45 @@ TYPED_TEST(ReactiveCircuitIn, NodeWithoutTermsReportsZero) {
     EXPECT_TRUE(same_values(results.at("t"), {0.0, 0.0}));
 }
 
+TEST(ReactiveCircuitInnerNode, IsReportedOnlyThroughItsConsumer) {
+    ReactiveCircuit<Fuzzy> circuit(1);
+    add_leaf(circuit, {0.5});
+    add_leaf(circuit, {0.25});
+    circuit.add_sum_product({{0}}, "t");
+    circuit.update();
+
+    const std::uint32_t inner = circuit.add_inner_node({{1}, {0, 1}});
+    EXPECT_EQ(inner, 1u);
+    EXPECT_FALSE(circuit.layers());
+    EXPECT_EQ(circuit.dirty().size(), 1u);
+    EXPECT_EQ(circuit.dirty().count(inner), 1u);
+    EXPECT_EQ(circuit.target_nodes().size(), 1u) << "no token of its own";
+    EXPECT_EQ(circuit.leafs()[0].dependencies, (std::vector<std::uint32_t>{0, 1}));
+    EXPECT_EQ(circuit.leafs()[1].dependencies, (std::vector<std::uint32_t>{1}));
+
+    circuit.connect(0, inner, 0);
+    circuit.mark_dirty(0);  // connect marks nothing
+    const auto results = circuit.update();
+    ASSERT_EQ(tokens_of(results), std::set<std::string>{"t"});
+    EXPECT_TRUE(same_values(results.at("t"), {0.25}));  // min(0.5, max(0.25, min(0.5, 0.25)))
+
+    EXPECT_EQ(stop_message([&] { circuit.add_inner_node({{2}}); }), messages::index_out_of_bounds(2, 2));
+}
+
+TEST(ReactiveCircuitMarkDirty, RecomputesTheNodeAtTheNextUpdate) {
+    ReactiveCircuit<Fuzzy> circuit(1);
+    add_leaf(circuit, {0.5});
+    circuit.add_sum_product({{0}}, "t");
+    circuit.add_sum_product({{0}}, "u");
+    circuit.update();
+
+    circuit.mark_dirty(1);
+    EXPECT_TRUE(circuit.layers()) << "no structural change";
+    EXPECT_EQ(tokens_of(circuit.update()), std::set<std::string>{"u"});
+    EXPECT_EQ(stop_message([&] { circuit.mark_dirty(2); }), messages::unwrap_none());
+    EXPECT_TRUE(circuit.dirty().empty());
+}
+
 TYPED_TEST(ReactiveCircuitIn, ConnectGivesTheNewEdgeZeroMemory) {
     using S = TypeParam;
     ReactiveCircuit<S> circuit(3);
@@ -122,8 +161,8 @@ TYPED_TEST(ReactiveCircuitIn, ConnectGivesTheNewEdgeZeroMemory) {
     const double zero = (S::tag == SemiringTag::LogProb || S::tag == SemiringTag::MaxProduct) ? -inf : 0.0;
     ASSERT_EQ(circuit.structure().edge_count(), 1u);
     EXPECT_TRUE(same_values(circuit.structure().edge(0), {zero, zero, zero})) << S::name;
-    EXPECT_EQ(circuit.structure().node(0).minterms, (Rows{{0, 1}}));
-    EXPECT_EQ(circuit.structure().node(0).columns[1], (ColumnSource{ColumnSource::Memory, 0}));
+    EXPECT_EQ(circuit.structure().node(0).minterms(), (Rows{{0, 1}}));
+    EXPECT_EQ(circuit.structure().node(0).columns()[1], (ColumnSource{ColumnSource::Memory, 0}));
     EXPECT_FALSE(circuit.layers());
     EXPECT_EQ(circuit.dirty().size(), 2u) << "connect marks nothing";
 }
@@ -150,7 +189,7 @@ TEST(ReactiveCircuit, AddSumProductAppendsToTheTokensNodeOrMakesANewRoot) {
 
     EXPECT_EQ(circuit.structure().node_count(), 2u);
     EXPECT_EQ(circuit.target_nodes(), (std::unordered_map<std::string, std::uint32_t>{{"t", 0}, {"", 1}}));
-    EXPECT_EQ(circuit.structure().node(0).minterms, (Rows{{0, 1}, {2}, {}}));
+    EXPECT_EQ(circuit.structure().node(0).minterms(), (Rows{{0, 1}, {2}, {}}));
     EXPECT_EQ(circuit.leafs()[0].dependencies, std::vector<std::uint32_t>{0});
     EXPECT_EQ(circuit.leafs()[1].dependencies, (std::vector<std::uint32_t>{0, 1}));
     EXPECT_EQ(circuit.leafs()[2].dependencies, std::vector<std::uint32_t>{0});
@@ -180,8 +219,8 @@ TEST(ReactiveCircuit, AddSumProductFailureLeavesWhatItHadDone) {
     add_leaf(circuit, {0.5});
     EXPECT_EQ(stop_message([&] { circuit.add_sum_product({{0}, {7}}, "t"); }), messages::index_out_of_bounds(2, 7));
     const AlgebraicCircuit& node = circuit.structure().node(0);
-    EXPECT_EQ(node.minterms, (Rows{{0}, {1}}));
-    EXPECT_EQ(node.columns[1], (ColumnSource{ColumnSource::Leaf, 7}));
+    EXPECT_EQ(node.minterms(), (Rows{{0}, {1}}));
+    EXPECT_EQ(node.columns()[1], (ColumnSource{ColumnSource::Leaf, 7}));
     EXPECT_EQ(circuit.leafs()[0].dependencies, std::vector<std::uint32_t>{0});
     EXPECT_TRUE(circuit.dirty().empty()) << "the node is marked last";
 }
@@ -191,6 +230,7 @@ TEST(ReactiveCircuit, AddSumProductToARemovedTokenNodeStopsBeforeAddingTerms) {
     add_leaf(circuit, {0.5});
     circuit.add_sum_product({{0}}, "t");
     test::CircuitAccess::structure(circuit).remove_node(0);
+    EXPECT_TRUE(test::audited(circuit));
     EXPECT_EQ(stop_message([&] { circuit.add_sum_product({{0}}, "t"); }), messages::unwrap_none());
     EXPECT_EQ(circuit.structure().node_count(), 0u);
 }
@@ -200,6 +240,7 @@ TEST(ReactiveCircuit, NewNodesTakeTheMostRecentlyFreedIndex) {
     for (const char* token : {"a", "b", "c", "d"}) circuit.add_sum_product({}, token);
     test::CircuitAccess::structure(circuit).remove_node(1);
     test::CircuitAccess::structure(circuit).remove_node(2);
+    EXPECT_TRUE(test::audited(circuit));
     circuit.add_sum_product({}, "e");
     circuit.add_sum_product({}, "f");
     circuit.add_sum_product({}, "g");
@@ -236,6 +277,7 @@ struct Chain {
         q = circuit.target_nodes().at("q");
         r = circuit.target_nodes().at("r");
         test::CircuitAccess::target_nodes(circuit).erase("q");
+        EXPECT_TRUE(test::audited(circuit));
         circuit.connect(t, p, 0);
         circuit.connect(p, q, 0);
         circuit.update_dependencies();
@@ -291,6 +333,7 @@ TEST(ReactiveCircuit, UpdateWritesEveryIncomingMemory) {
     circuit.connect(1, 2, 0);
     const Vector outside = circuit.structure().edge(1);  // shares edge 1's storage
     test::CircuitAccess::structure(circuit).edge(0) = Vector(2, 5.0);
+    EXPECT_TRUE(test::audited(circuit));
     const Vector before = circuit.structure().edge(0);
 
     auto results = circuit.update();
@@ -319,8 +362,9 @@ TEST(ReactiveCircuit, OneElementValueFillsAWiderMemoryAndOtherLengthsStop) {
         circuit.add_sum_product({{}}, "root");
         circuit.add_sum_product({{0}}, "producer");
         circuit.connect(0, 1, 0);
-        test::CircuitAccess::structure(circuit).node(0).minterms[0].clear();  // the root no longer reads the odd-sized memory
+        test::CircuitAccess::structure(circuit).node(0).replace_term(0, {});  // the root no longer reads the odd-sized memory
         test::CircuitAccess::structure(circuit).edge(0) = Vector(c.memory_size, 9.0);
+        EXPECT_TRUE(test::audited(circuit));
         const std::string stopped = stop_message([&] { circuit.update(); });
         if (c.stop.empty()) {
             EXPECT_EQ(stopped, "<no stop>");
@@ -362,6 +406,7 @@ TEST(ReactiveCircuit, EvaluationFailureStopsTheUpdateAfterEarlierLayersWereWritt
     circuit.add_sum_product({{0}}, "high");
     circuit.connect(1, 0, 0);
     test::CircuitAccess::structure(circuit).node(1).ensure_leaf(4);  // a column of a leaf that does not exist, used by no term
+    EXPECT_TRUE(test::audited(circuit));
     circuit.update_dependencies();
     EXPECT_EQ(stop_message([&] { circuit.update(); }), messages::index_out_of_bounds(1, 4));
     EXPECT_TRUE(same_values(circuit.structure().edge(0), {std::log(0.5)})) << "the lower layer was written";
@@ -371,7 +416,7 @@ TEST(ReactiveCircuit, FromSumProductBuildsOneDirtyNodeWithoutLeaves) {
     auto circuit = ReactiveCircuit<LogProb>::from_sum_product(1, {{0, 1}}, "t");
     EXPECT_EQ(live_nodes(circuit), std::vector<std::uint32_t>{0});
     const AlgebraicCircuit& node = circuit.structure().node(0);
-    EXPECT_EQ(node.columns,
+    EXPECT_EQ(node.columns(),
               (std::vector<ColumnSource>{{ColumnSource::Leaf, 0}, {ColumnSource::Leaf, 1}}));
     EXPECT_TRUE(circuit.leafs().empty());
     EXPECT_EQ(circuit.target_nodes().at("t"), 0u);
@@ -419,12 +464,12 @@ template <class S>
 Vector reference_value(const ReactiveCircuit<S>& circuit, std::uint32_t n, std::map<std::uint32_t, Vector>& known) {
     if (auto found = known.find(n); found != known.end()) return found->second;
     const AlgebraicCircuit& node = circuit.structure().node(n);
-    if (node.minterms.empty()) return known[n] = S::zero(circuit.value_size);
-    typename S::Sum sum(circuit.value_size);
-    for (const auto& term : node.minterms) {
-        Vector product = S::one(circuit.value_size);
+    if (node.minterms().empty()) return known[n] = S::zero(circuit.value_size());
+    typename S::Sum sum(circuit.value_size());
+    for (const auto& term : node.minterms()) {
+        Vector product = S::one(circuit.value_size());
         for (std::uint32_t column : term) {
-            const ColumnSource source = node.columns[column];
+            const ColumnSource source = node.columns()[column];
             const Vector value = source.kind == ColumnSource::Leaf
                                      ? circuit.leafs()[source.index].value
                                      : reference_value(circuit, circuit.structure().target(source.index), known);
@@ -492,11 +537,12 @@ ReactiveCircuit<S> random_circuit(std::mt19937& random, Shape shape) {
     for (std::uint32_t consumer = 0; consumer < node_count; ++consumer) {
         for (std::uint32_t producer = consumer + 1; producer < node_count; ++producer) {
             if (random() % shape.edge_one_in != 0) continue;
-            const auto rows = static_cast<std::uint32_t>(circuit.structure().node(consumer).minterms.size());
+            const auto rows = static_cast<std::uint32_t>(circuit.structure().node(consumer).minterms().size());
             circuit.connect(consumer, producer, random() % rows);
         }
         if (random() % 3 == 0) test::CircuitAccess::target_nodes(circuit).erase("n" + std::to_string(consumer));
     }
+    EXPECT_TRUE(test::audited(circuit));
     circuit.update_dependencies();
     return circuit;
 }
@@ -517,7 +563,7 @@ void check_random_updates(std::uint32_t seed, Shape shape) {
     for (int round = 0; round < 25; ++round) {
         for (std::uint32_t k = 1 + random() % 3; k > 0; --k) {
             const auto position = static_cast<std::uint32_t>(random() % circuit.leafs().size());
-            circuit.update_leaf(position, random_value<S>(random, circuit.value_size), timestamp += 0.5);
+            circuit.update_leaf(position, random_value<S>(random, circuit.value_size()), timestamp += 0.5);
         }
         std::set<std::string> expected_tokens;
         for (const auto& [token, node] : circuit.target_nodes()) {
@@ -558,6 +604,7 @@ TEST(ReactiveCircuit, AStopOnAWorkerStopsTheUpdateWithItsMessage) {
     Rows rows(200, std::vector<std::uint32_t>{0});
     for (int n = 0; n < 300; ++n) circuit.add_sum_product(rows, "n" + std::to_string(n));
     test::CircuitAccess::structure(circuit).node(217).push_leaf_row({0, 1});  // leaf 1 does not exist
+    EXPECT_TRUE(test::audited(circuit));
     EXPECT_EQ(stop_message([&] { circuit.update(); }), messages::index_out_of_bounds(1, 1));
 }
 

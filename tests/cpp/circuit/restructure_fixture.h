@@ -14,7 +14,6 @@
 #include "base/vector.h"
 #include "circuit/dot.h"
 #include "circuit/reactive_circuit.h"
-#include "circuit/restructure.h"
 
 namespace tallo::test {
 
@@ -45,7 +44,7 @@ template <class S>
 ReactiveCircuit<S> circuit_of(const std::vector<double>& probabilities, const std::map<std::string, Rows>& roots) {
     ReactiveCircuit<S> circuit(width_for<S>(probabilities.size()));
     for (std::uint32_t i = 0; i < probabilities.size(); ++i) {
-        circuit.add_leaf(Leaf::create<S>(leaf_input<S>(probabilities[i], circuit.value_size), 0.0,
+        circuit.add_leaf(Leaf::create<S>(leaf_input<S>(probabilities[i], circuit.value_size()), 0.0,
                                                 "x" + std::to_string(i), i));
     }
     for (const auto& [token, rows] : roots) circuit.add_sum_product(rows, token);
@@ -99,10 +98,10 @@ std::string shape(const ReactiveCircuit<S>& circuit) {
         for (const std::string& token : tokens) out += token;
         const AlgebraicCircuit& node = circuit.structure().node(n);
         out += "{";
-        for (std::size_t row = 0; row < node.minterms.size(); ++row) {
+        for (std::size_t row = 0; row < node.minterms().size(); ++row) {
             out += row ? " | " : "";
-            for (std::size_t i = 0; i < node.minterms[row].size(); ++i) {
-                out += (i ? "\u00b7" : "") + dot::column_label(node.columns.at(node.minterms[row][i]));
+            for (std::size_t i = 0; i < node.minterms()[row].size(); ++i) {
+                out += (i ? "\u00b7" : "") + dot::column_label(node.columns().at(node.minterms()[row][i]));
             }
         }
         out += "}";
@@ -125,7 +124,7 @@ std::vector<std::set<std::uint32_t>> leaf_levels(const ReactiveCircuit<S>& circu
         for (std::uint32_t at = n; !circuit.structure().incoming(at).empty(); ++depth) {
             at = circuit.structure().source(*circuit.structure().incoming(at).begin());
         }
-        for (const auto& entry : circuit.structure().node(n).leaf_columns) levels.at(entry.first).insert(depth);
+        for (const auto& entry : circuit.structure().node(n).leaf_columns()) levels.at(entry.first).insert(depth);
     }
     return levels;
 }
@@ -139,19 +138,14 @@ template <class S>
     for (std::uint32_t n : circuit.structure().node_indices()) {
         const AlgebraicCircuit& node = circuit.structure().node(n);
         auto fail = [&] { return ::testing::AssertionFailure() << "node " << n << " (" << shape(circuit) << "): "; };
-        if (node.value_size != circuit.value_size) return fail() << "value_size";
-        for (std::size_t c = 0; c < node.columns.size(); ++c) {
-            const auto& map = node.columns[c].kind == ColumnSource::Leaf ? node.leaf_columns : node.edge_columns;
-            auto found = map.find(node.columns[c].index);
-            if (found == map.end() || found->second != c) return fail() << "column " << c << " not in its map";
-        }
-        if (node.leaf_columns.size() + node.edge_columns.size() != node.columns.size()) return fail() << "maps";
+        if (node.value_size() != circuit.value_size()) return fail() << "value_size";
+        if (auto broken = node.audit()) return fail() << *broken;
         std::map<std::uint32_t, int> memory_uses;
-        for (const auto& term : node.minterms) {
+        for (const auto& term : node.minterms()) {
             int memories = 0;
             for (std::size_t i = 0; i < term.size(); ++i) {
-                if (term[i] >= node.columns.size() || (i && term[i - 1] >= term[i])) return fail() << "term order";
-                if (node.columns[term[i]].kind == ColumnSource::Memory) {
+                if (term[i] >= node.columns().size() || (i && term[i - 1] >= term[i])) return fail() << "term order";
+                if (node.columns()[term[i]].kind == ColumnSource::Memory) {
                     ++memories;
                     ++memory_uses[term[i]];
                 }
@@ -160,13 +154,13 @@ template <class S>
         }
         std::set<std::uint32_t> outgoing(circuit.structure().outgoing(n).begin(), circuit.structure().outgoing(n).end());
         std::set<std::uint32_t> read;
-        for (const auto& entry : node.edge_columns) {
+        for (const auto& entry : node.edge_columns()) {
             read.insert(entry.first);
             if (memory_uses[entry.second] != 1) return fail() << "memory column used by other than one term";
         }
         if (read != outgoing) return fail() << "memory columns differ from the outgoing edges";
         for (std::uint32_t e : outgoing) {
-            if (circuit.structure().edge(e).size() != circuit.value_size) return fail() << "memory length";
+            if (circuit.structure().edge(e).size() != circuit.value_size()) return fail() << "memory length";
         }
         const auto incoming = circuit.structure().incoming(n);
         if (!incoming.empty() && std::next(incoming.begin()) != incoming.end()) return fail() << "two consumers";

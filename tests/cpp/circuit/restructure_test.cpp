@@ -1,4 +1,4 @@
-#include "circuit/restructure.h"
+#include "circuit/reactive_circuit.h"
 
 #include <gtest/gtest.h>
 
@@ -71,6 +71,7 @@ TEST(DropLeaf, KeepsTermsThatWereEmptyBefore) {
 TEST(LiftLeaf, OutOfARootPutsANewRootAboveThatTakesItsTokens) {
     ReactiveCircuit<LogProb> circuit = two_terms_over_a();
     test::CircuitAccess::target_nodes(circuit)["u"] = 0;
+    EXPECT_TRUE(test::audited(circuit));
     circuit.lift_leaf(a);
     // Root 0 is gone; its split part without a reads b and c one edge down.
     EXPECT_EQ(shape(circuit), "1tu{L0\u00b7M0} 2{L1 | L2} / 0:1->2");
@@ -169,6 +170,7 @@ TEST(LeafMoves, StopWithTheBoundsTextOnAnIndexPastTheLeaves) {
 TEST(LiftLeaf, StopsOnANodeWhoseTermsDoNotUseTheLeafsColumn) {
     ReactiveCircuit<LogProb> circuit = circuit_of<LogProb>({0.2, 0.3, 0.6}, {{"t", Rows{{a, b}}}});
     test::CircuitAccess::structure(circuit).node(0).ensure_leaf(c);  // a column for c in no term
+    EXPECT_TRUE(test::audited(circuit));
     circuit.update_dependencies();
     EXPECT_EQ(stop_message([&] { circuit.lift_leaf(c); }), messages::in_scope_missing());
 }
@@ -176,7 +178,8 @@ TEST(LiftLeaf, StopsOnANodeWhoseTermsDoNotUseTheLeafsColumn) {
 TEST(LiftLeaf, StopsWhenAConsumerReadsTheNodeInNoTerm) {
     ReactiveCircuit<LogProb> circuit = two_terms_over_a();
     circuit.drop_leaf(a);
-    test::CircuitAccess::structure(circuit).node(0).minterms[0] = {0};  // the term no longer reads node 1
+    test::CircuitAccess::structure(circuit).node(0).replace_term(0, {0});  // the term no longer reads node 1
+    EXPECT_TRUE(test::audited(circuit));
     EXPECT_EQ(stop_message([&] { circuit.lift_leaf(a); }), messages::index_out_of_bounds(0, 0));
 }
 
@@ -229,7 +232,7 @@ TYPED_TEST(LeafMovesIn, KeepTargetValuesThroughRandomMovesAndChanges) {
             const std::uint32_t leaf = below(leaf_count);
             const std::uint32_t what = below(step % 10 == 9 ? 5 : 3);
             if (what == 0) {
-                const Vector value = leaf_input<S>(probability(), circuit.value_size);
+                const Vector value = leaf_input<S>(probability(), circuit.value_size());
                 circuit.update_leaf(leaf, value, step + 1.0);
                 flat.update_leaf(leaf, value, step + 1.0);
                 history += " set" + std::to_string(leaf);

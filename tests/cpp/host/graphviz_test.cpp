@@ -15,8 +15,7 @@
 #include "base/child_process.h"
 #include "base/output_file.h"
 #include "base/vector.h"
-#include "circuit/algebraic_circuit.h"
-#include "circuit/circuit_access.h"
+#include "circuit/leaf.h"
 #include "circuit/reactive_circuit.h"
 #include "circuit/semiring.h"
 #include "host/messages.h"
@@ -58,17 +57,18 @@ protected:
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         dir_ = pattern;
         fs::create_directory(bin());
+        build("/t");
+    }
 
-        // Node 0 reports "/t" over leaf 0 and the memory of edge 0 to node 1,
-        // which reads leaf 1.
-        AlgebraicCircuit root(1);
-        root.push_minterm({root.ensure_leaf(0), root.create_memory(0)});
-        AlgebraicCircuit below(1);
-        below.push_minterm({below.ensure_leaf(1)});
-        test::CircuitAccess::structure(circuit_).add_node(std::move(root));
-        test::CircuitAccess::structure(circuit_).add_node(std::move(below));
-        test::CircuitAccess::structure(circuit_).add_edge(0, 1, Vector{-0.5});
-        test::CircuitAccess::target_nodes(circuit_)["/t"] = 0;
+    // Node 0 reports `token` over leaf 0 and the memory of edge 0 to node 1,
+    // which reads leaf 1 and has left its value, -0.5, in the memory.
+    void build(const std::string& token) {
+        circuit_ = ReactiveCircuit<LogProb>(1);
+        circuit_.add_leaf(Leaf::create_encoded(Vector{0.0}, 0.0, "a", 0));
+        circuit_.add_leaf(Leaf::create_encoded(Vector{-0.5}, 0.0, "b", 1));
+        circuit_.add_sum_product({{0}}, token);
+        circuit_.connect(0, circuit_.add_inner_node({{1}}), 0);
+        circuit_.update();
     }
     void TearDown() override { fs::remove_all(dir_); }
 
@@ -174,8 +174,7 @@ TEST_F(GraphvizTest, AFileErrorEndsTheExportBeforeAnyProgramRuns) {
 }
 
 TEST_F(GraphvizTest, AnUnreadableDotTextIsNoError) {
-    test::CircuitAccess::target_nodes(circuit_).clear();
-    test::CircuitAccess::target_nodes(circuit_)["/t\"x"] = 0;
+    build("/t\"x");
     EXPECT_FALSE(write_svg(text(), at("bad.svg"), false));
     EXPECT_TRUE(fs::exists(at("bad.svg")));
 }

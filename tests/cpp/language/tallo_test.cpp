@@ -44,7 +44,7 @@ std::vector<double> first_slots(Tallo<S>& model) {
 template <class S>
 std::size_t product_count(Tallo<S>& model, const std::string& topic) {
     auto circuit = model.circuit().lock();
-    return circuit->structure().node(circuit->target_nodes().at(topic)).minterms.size();
+    return circuit->structure().node(circuit->target_nodes().at(topic)).minterms().size();
 }
 
 template <class S>
@@ -351,9 +351,9 @@ TEST(TalloCompile, ProductsOfManyChunksBuildTheNodeOfOneCall) {
     ASSERT_EQ(circuit->target_nodes(), whole.target_nodes());
     const AlgebraicCircuit& node = circuit->structure().node(circuit->target_nodes().at("/t"));
     const AlgebraicCircuit& expected = whole.structure().node(whole.target_nodes().at("/t"));
-    EXPECT_EQ(node.minterms.size(), 4096u);
-    EXPECT_EQ(node.minterms, expected.minterms);
-    EXPECT_EQ(node.columns, expected.columns);
+    EXPECT_EQ(node.minterms().size(), 4096u);
+    EXPECT_EQ(node.minterms(), expected.minterms());
+    EXPECT_EQ(node.columns(), expected.columns());
     for (std::size_t leaf = 0; leaf < whole.leafs().size(); ++leaf) {
         EXPECT_EQ(circuit->leafs()[leaf].dependencies, whole.leafs()[leaf].dependencies) << leaf;
     }

@@ -1,5 +1,3 @@
-#pragma once
-
 // Moving leaves between levels of a reactive circuit, and adapting the levels
 // to the leaves' change frequencies.
 //
@@ -31,9 +29,11 @@
 // A move that stops leaves whatever it changed changed; the caller holds the
 // circuit's mutex, which the stop poisons.
 //
-// These are members of ReactiveCircuit declared with it; their definitions
-// live here, apart from the rest, and only circuit/instantiations.cpp needs
-// them (every other file uses the compiled instantiations).
+// These are members of ReactiveCircuit declared with it
+// (circuit/reactive_circuit.h); their definitions live here, apart from the
+// rest, compiled once for every semiring at the foot of this file.
+#include "circuit/reactive_circuit.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <optional>
@@ -46,14 +46,13 @@
 #include "circuit/algebraic_circuit.h"
 #include "circuit/clustering.h"
 #include "circuit/messages.h"
-#include "circuit/reactive_circuit.h"
 
 namespace tallo {
 
 template <class S>
 std::pair<std::uint32_t, std::uint32_t> ReactiveCircuit<S>::add_root(std::uint32_t node) {
-    const std::uint32_t root = structure_.add_node(AlgebraicCircuit(value_size));
-    const std::uint32_t edge = structure_.add_edge(root, node, S::zero(value_size));
+    const std::uint32_t root = structure_.add_node(AlgebraicCircuit(value_size_));
+    const std::uint32_t edge = structure_.add_edge(root, node, S::zero(value_size_));
     dirty_.insert(root);
     AlgebraicCircuit& top = structure_.unchecked_node(root);
     top.push_minterm({top.create_memory(edge)});
@@ -68,8 +67,8 @@ std::uint32_t ReactiveCircuit<S>::disconnect(std::uint32_t consumer, std::uint32
     const std::optional<std::uint32_t> edge = structure_.edge_between(consumer, producer);
     if (!edge) stop(messages::unwrap_none());
     AlgebraicCircuit& reader = structure_.node(consumer);
-    const auto found = reader.edge_columns.find(*edge);
-    if (found == reader.edge_columns.end()) stop(messages::unwrap_none());
+    const auto found = reader.edge_columns().find(*edge);
+    if (found == reader.edge_columns().end()) stop(messages::unwrap_none());
     const std::uint32_t column = found->second;
     const std::vector<std::uint32_t> rows = reader.minterms_containing_col(column);
     if (rows.empty()) stop(messages::index_out_of_bounds(0, 0));
@@ -80,15 +79,15 @@ std::uint32_t ReactiveCircuit<S>::disconnect(std::uint32_t consumer, std::uint32
 
 template <class S>
 std::uint32_t ReactiveCircuit<S>::add_split_part(AlgebraicCircuit part, std::uint32_t leaf) {
-    if (const auto found = part.leaf_columns.find(leaf); found != part.leaf_columns.end()) {
+    if (const auto found = part.leaf_columns().find(leaf); found != part.leaf_columns().end()) {
         part.remove_col_inner(found->second);
-        std::erase_if(part.minterms, [](const AlgebraicCircuit::Term& term) { return term.empty(); });
+        part.remove_empty_terms();
     }
     // (column, old edge) pairs in column order, so that the new edges' indices
     // do not depend on the map's hashing.
     std::vector<std::pair<std::uint32_t, std::uint32_t>> memories;
-    memories.reserve(part.edge_columns.size());
-    for (const auto& [edge, column] : part.edge_columns) memories.emplace_back(column, edge);
+    memories.reserve(part.edge_columns().size());
+    for (const auto& [edge, column] : part.edge_columns()) memories.emplace_back(column, edge);
     std::sort(memories.begin(), memories.end());
 
     const std::uint32_t node = structure_.add_node(std::move(part));
@@ -111,7 +110,7 @@ void ReactiveCircuit<S>::lift_leaf(std::uint32_t leaf) {
     std::vector<std::uint32_t> holders;
     for (std::uint32_t node : leafs_[leaf].dependencies) {
         const AlgebraicCircuit* circuit = structure_.find_node(node);
-        if (circuit && circuit->leaf_columns.contains(leaf)) holders.push_back(node);
+        if (circuit && circuit->leaf_columns().contains(leaf)) holders.push_back(node);
     }
 
     for (std::uint32_t node : holders) {
@@ -126,21 +125,21 @@ void ReactiveCircuit<S>::lift_leaf(std::uint32_t leaf) {
 
         // Terms that were the leaf alone leave nothing in the part; each comes
         // back in the consumer as a term of its own.
-        const auto leaf_column = in_scope->leaf_columns.find(leaf);
-        if (leaf_column == in_scope->leaf_columns.end()) stop(messages::unwrap_none());
+        const auto leaf_column = in_scope->leaf_columns().find(leaf);
+        if (leaf_column == in_scope->leaf_columns().end()) stop(messages::unwrap_none());
         const AlgebraicCircuit::Term leaf_alone{leaf_column->second};
         const auto alone =
-            static_cast<std::size_t>(std::count(in_scope->minterms.begin(), in_scope->minterms.end(), leaf_alone));
+            static_cast<std::size_t>(std::count(in_scope->minterms().begin(), in_scope->minterms().end(), leaf_alone));
 
         // The part that multiplies the leaf, unless nothing of it is left.
         const std::uint32_t joined = add_split_part(std::move(*in_scope), leaf);
-        const bool keep_joined = !structure_.unchecked_node(joined).minterms.empty();
+        const bool keep_joined = !structure_.unchecked_node(joined).minterms().empty();
         if (!keep_joined) structure_.remove_node(joined);
 
         for (std::uint32_t parent : consumers) {
             const std::uint32_t row = disconnect(parent, node);
             AlgebraicCircuit& consumer = structure_.node(parent);
-            AlgebraicCircuit::Term with_leaf = consumer.minterms[row];
+            AlgebraicCircuit::Term with_leaf = consumer.minterms()[row];
             with_leaf.push_back(consumer.ensure_leaf(leaf));
             for (std::size_t i = 0; i < alone; ++i) consumer.push_minterm(with_leaf);
             if (keep_joined) {
@@ -152,8 +151,7 @@ void ReactiveCircuit<S>::lift_leaf(std::uint32_t leaf) {
                 connect(parent, *without, row);
                 dirty_.insert(*without);
             } else {
-                auto& terms = structure_.node(parent).minterms;
-                terms.erase(terms.begin() + row);
+                structure_.node(parent).remove_row(row);
             }
         }
         structure_.remove_node(node);
@@ -170,8 +168,8 @@ void ReactiveCircuit<S>::drop_leaf(std::uint32_t leaf) {
     for (std::uint32_t node : snapshot) {
         const AlgebraicCircuit* visited = structure_.find_node(node);
         if (!visited) continue;
-        const auto found = visited->leaf_columns.find(leaf);
-        if (found == visited->leaf_columns.end()) continue;
+        const auto found = visited->leaf_columns().find(leaf);
+        if (found == visited->leaf_columns().end()) continue;
         const std::uint32_t column = found->second;
 
         for (std::uint32_t row : visited->minterms_containing_col(column)) {
@@ -179,21 +177,21 @@ void ReactiveCircuit<S>::drop_leaf(std::uint32_t leaf) {
             // memory column decides. Otherwise the leaf gets a node of its own.
             std::optional<std::uint32_t> memory_edge;
             const AlgebraicCircuit& holder = structure_.node(node);
-            for (std::uint32_t c : holder.minterms[row]) {
-                if (c >= holder.columns.size()) stop(messages::index_out_of_bounds(holder.columns.size(), c));
-                if (holder.columns[c].kind == ColumnSource::Memory) {
-                    memory_edge = holder.columns[c].index;
+            for (std::uint32_t c : holder.minterms()[row]) {
+                if (c >= holder.columns().size()) stop(messages::index_out_of_bounds(holder.columns().size(), c));
+                if (holder.columns()[c].kind == ColumnSource::Memory) {
+                    memory_edge = holder.columns()[c].index;
                     break;
                 }
             }
             if (memory_edge) {
                 AlgebraicCircuit& producer = structure_.node(structure_.target(*memory_edge));
                 const std::uint32_t leaf_in_producer = producer.ensure_leaf(leaf);
-                for (std::uint32_t r = 0; r < producer.minterms.size(); ++r) {
+                for (std::uint32_t r = 0; r < producer.minterms().size(); ++r) {
                     producer.add_col_to_minterm(r, leaf_in_producer);
                 }
             } else {
-                AlgebraicCircuit alone(value_size);
+                AlgebraicCircuit alone(value_size_);
                 alone.push_minterm({alone.ensure_leaf(leaf)});
                 connect(node, structure_.add_node(std::move(alone)), row);
             }
@@ -231,5 +229,16 @@ void ReactiveCircuit<S>::adapt(std::vector<std::uint32_t> levels) {
     }
     partition_ = std::move(levels);
 }
+
+#define TALLO_RESTRUCTURE_TEMPLATES(S, extern_)                                                           \
+    template void ReactiveCircuit<S>::drop_leaf(std::uint32_t);                                           \
+    template void ReactiveCircuit<S>::lift_leaf(std::uint32_t);                                           \
+    template std::pair<std::uint32_t, std::uint32_t> ReactiveCircuit<S>::add_root(std::uint32_t);         \
+    template std::uint32_t ReactiveCircuit<S>::disconnect(std::uint32_t, std::uint32_t);                  \
+    template std::uint32_t ReactiveCircuit<S>::add_split_part(AlgebraicCircuit, std::uint32_t);           \
+    template std::vector<std::uint32_t> ReactiveCircuit<S>::levels_for(const std::vector<double>&) const; \
+    template void ReactiveCircuit<S>::adapt(std::vector<std::uint32_t>);
+
+TALLO_FOR_EACH_SEMIRING(TALLO_RESTRUCTURE_TEMPLATES, )
 
 }  // namespace tallo
