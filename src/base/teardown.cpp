@@ -1,7 +1,10 @@
 #include "base/teardown.h"
 
+#include <pthread.h>
+
 #include <condition_variable>
 #include <mutex>
+#include <new>
 #include <thread>
 
 namespace tallo::teardown {
@@ -20,6 +23,15 @@ Registry& registry() noexcept {
     static Registry* const instance = new Registry();
     return *instance;
 }
+
+// A forked child starts with an empty registry: the one it inherited lists
+// the work of threads that the child does not have, and its mutex may be held
+// by one of them for good. It is made anew in place, without destroying what
+// it held (nothing of it is the child's) and without allocating.
+void fresh_registry_in_child() noexcept { new (&registry()) Registry(); }
+
+// Registered when the library is loaded, before any work can start.
+[[maybe_unused]] const int registered = pthread_atfork(nullptr, nullptr, fresh_registry_in_child);
 
 }  // namespace
 

@@ -19,6 +19,8 @@
 //   destroyed.
 // - `begun_on_this_thread()` tells the thread that runs the teardown apart
 //   from the others, which may be parked for good once it began.
+// - A child made by fork() starts with no running Work and no teardown
+//   begun: what it inherited belongs to threads it does not have.
 // - Thread-safe: any thread may make or destroy a Work at any time. Making
 //   one takes a process-wide mutex once, destroying it once more.
 #include <list>
