@@ -21,7 +21,11 @@ endfunction()
 # tallo_unit_tests(NAME DEPS <targets...>)
 #
 # tests/cpp/<NAME>/*.cpp become one GoogleTest executable, tallo_<NAME>_tests,
-# whose cases CTest discovers one by one.
+# whose cases CTest discovers one by one. The folder's files compile as one
+# translation unit (a unity build): alone, each spent most of its time on
+# GoogleTest, the standard library and the same templates of src/ as its
+# neighbours. So names local to one test file (anonymous namespace, static)
+# must differ from those of the other files in its folder.
 function(tallo_unit_tests name)
   cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/cpp/${name}/*.cpp")
@@ -29,6 +33,7 @@ function(tallo_unit_tests name)
     return()
   endif()
   add_executable(tallo_${name}_tests ${sources})
+  set_target_properties(tallo_${name}_tests PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE 0)
   target_include_directories(tallo_${name}_tests PRIVATE "${CMAKE_CURRENT_SOURCE_DIR}/cpp")
   target_link_libraries(tallo_${name}_tests PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main)
   gtest_discover_tests(tallo_${name}_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
