@@ -16,7 +16,7 @@ namespace {
 using testing::in_ms;
 using testing::stop_message;
 
-constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kInfiniteFrequency = std::numeric_limits<double>::infinity();
 
 struct PeriodCase {
     double frequency;
@@ -31,8 +31,8 @@ TEST(PeriodOfFrequency, RoundsTheReciprocalToTheNearestNanosecond) {
         {1.5, {0, 666'666'667}},
         {1024.0, {0, 976'562}},  // 976562.5 ns exactly: the tie goes to the even neighbour
         {1e10, {0, 0}},          // 0.1 ns
-        {kInf, {0, 0}},
-        {-kInf, {0, 0}},
+        {kInfiniteFrequency, {0, 0}},
+        {-kInfiniteFrequency, {0, 0}},
         {1e-19, {10'000'000'000'000'000'000ull, 0}},
     };
     for (const auto& c : cases) EXPECT_EQ(period_of_frequency(c.frequency), c.expected) << c.frequency;
@@ -116,7 +116,7 @@ TEST(TimedIpcWriter, NextSampleCarriesTheVectorSetSinceOfAnyLength) {
 }
 
 TEST(TimedIpcWriter, PeriodZeroSendsBackToBack) {
-    for (double frequency : {kInf, -kInf}) {
+    for (double frequency : {kInfiniteFrequency, -kInfiniteFrequency}) {
         Sampled sampled(frequency);
         sampled.writer->start();
         for (int i = 0; i < 100; ++i) ASSERT_EQ(sampled.next().status, RecvStatus::Message) << frequency;

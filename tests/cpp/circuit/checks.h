@@ -7,12 +7,16 @@
 #include <cmath>
 #include <cstddef>
 #include <initializer_list>
+#include <limits>
 #include <span>
 #include <string>
 
 #include "base/vector.h"
 
 namespace tallo::test {
+
+// The log semirings' zero is -inf; expected values write it as -inf.
+inline constexpr double inf = std::numeric_limits<double>::infinity();
 
 inline ::testing::AssertionResult same_values(const Vector& actual, std::span<const double> expected) {
     auto text = [](std::span<const double> v) {

@@ -22,7 +22,7 @@
 namespace tallo {
 namespace {
 
-using Graph = StableGraph<AlgebraicCircuit, Vector>;
+using CircuitGraph = StableGraph<AlgebraicCircuit, Vector>;
 using Tokens = std::unordered_map<std::string, std::uint32_t>;
 
 const std::string HEADER =
@@ -89,11 +89,11 @@ TEST(ReactiveDot, MemoryValuesAsStoredWithTwoDecimals) {
 }
 
 TEST(ReactiveDot, EmptyCircuitIsTheHeaderAndTheClosingBrace) {
-    EXPECT_EQ(dot::reactive_circuit_text(Graph{}, Tokens{}), HEADER + "}\n");
+    EXPECT_EQ(dot::reactive_circuit_text(CircuitGraph{}, Tokens{}), HEADER + "}\n");
 }
 
 TEST(ReactiveDot, NodesWithTokensAndColumnsThenEdgesWithMemories) {
-    Graph graph;
+    CircuitGraph graph;
     const auto root = graph.add_node(AlgebraicCircuit(1));
     const auto producer = graph.add_node(reading_leaves({1}));
     const auto edge = graph.add_edge(root, producer, Vector{std::log(0.5)});
@@ -109,7 +109,7 @@ TEST(ReactiveDot, NodesWithTokensAndColumnsThenEdgesWithMemories) {
 }
 
 TEST(ReactiveDot, TokensRunTogetherAndColumnlessLabelsEndAfterTheLineBreak) {
-    Graph graph;
+    CircuitGraph graph;
     graph.add_node(AlgebraicCircuit(1));
     const std::string text = dot::reactive_circuit_text(graph, Tokens{{"/a", 0}, {"/b\"\\", 0}});
     const std::string either[] = {
@@ -120,7 +120,7 @@ TEST(ReactiveDot, TokensRunTogetherAndColumnlessLabelsEndAfterTheLineBreak) {
 }
 
 TEST(ReactiveDot, RemovedSlotsLeaveGapsAndReusedSlotsShowTheirNewOccupant) {
-    Graph graph;
+    CircuitGraph graph;
     for (std::uint32_t leaf = 0; leaf < 3; ++leaf) graph.add_node(reading_leaves({leaf}));
     graph.add_edge(0, 1, Vector{0.25});
     graph.add_edge(0, 2, Vector{0.75});

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <limits>
 #include <string>
 #include <vector>
 
@@ -19,7 +18,7 @@ namespace {
 using test::same_values;
 using testing::stop_message;
 
-constexpr double inf = std::numeric_limits<double>::infinity();
+using test::inf;
 
 TEST(LeafCreate, EncodesTheProbabilitiesAndStartsWithoutDependencies) {
     const Leaf leaf = Leaf::create<LogProb>(Vector{0.5}, 0.0, "a", 3);

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <limits>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -23,7 +22,7 @@ namespace {
 using test::same_values;
 using testing::stop_message;
 
-constexpr double inf = std::numeric_limits<double>::infinity();
+using test::inf;
 
 // A circuit with `count` leaves of probability 0.5, each depending on the
 // nodes `dependencies`.

@@ -4,7 +4,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <limits>
 #include <map>
 #include <random>
 #include <set>
@@ -28,7 +27,7 @@ using test::same_values;
 using testing::stop_message;
 using Rows = std::vector<std::vector<std::uint32_t>>;
 
-constexpr double inf = std::numeric_limits<double>::infinity();
+using test::inf;
 
 // Appends a leaf holding the probabilities `p`. ProbGradient leaves get the
 // circuit's full dual width with their seed, as a compiled model has them.

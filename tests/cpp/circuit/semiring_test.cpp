@@ -19,7 +19,7 @@ namespace {
 using test::same_values;
 using testing::stop_message;
 
-constexpr double inf = std::numeric_limits<double>::infinity();
+using test::inf;
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 
 template <class S>

@@ -22,16 +22,16 @@ namespace {
 
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
-using Clause = std::vector<std::string>;
+using DnfClause = std::vector<std::string>;
 
-bool holds(const Clause& clause, const std::string& literal) {
+bool holds(const DnfClause& clause, const std::string& literal) {
     return std::find(clause.begin(), clause.end(), literal) != clause.end();
 }
 
 // Clauses as sets, so that checks do not depend on the solver's order of atoms.
 std::multiset<std::set<std::string>> as_sets(const Dnf& dnf) {
     std::multiset<std::set<std::string>> sets;
-    for (const Clause& clause : dnf.clauses()) sets.emplace(clause.begin(), clause.end());
+    for (const DnfClause& clause : dnf.clauses()) sets.emplace(clause.begin(), clause.end());
     return sets;
 }
 
@@ -39,7 +39,7 @@ TEST(AspSolve, ExampleProgramHasElevenModelsEachWithTheTargetAndItsCauses) {
     const Dnf dnf = asp::solve(testing::example_program, false);
     ASSERT_EQ(dnf.size(), 11u);
     std::set<std::set<std::string>> distinct;
-    for (const Clause& clause : dnf.clauses()) {
+    for (const DnfClause& clause : dnf.clauses()) {
         EXPECT_TRUE(holds(clause, "room(kitchen)"));
         EXPECT_TRUE(holds(clause, "alarm"));
         EXPECT_FALSE(holds(clause, "-alarm"));
@@ -56,7 +56,7 @@ TEST(AspSolve, ExampleProgramHasElevenModelsEachWithTheTargetAndItsCauses) {
 }
 
 TEST(AspSolve, PositiveLiteralsComeBeforeNegativeOnes) {
-    for (const Clause& clause : asp::solve(testing::example_program, false).clauses()) {
+    for (const DnfClause& clause : asp::solve(testing::example_program, false).clauses()) {
         const auto first_negative =
             std::find_if(clause.begin(), clause.end(), [](const std::string& l) { return l.front() == '-'; });
         EXPECT_TRUE(std::all_of(first_negative, clause.end(), [](const std::string& l) { return l.front() == '-'; }));
@@ -87,7 +87,7 @@ TEST(AspSolve, VerboseModeAnnouncesEachModel) {
     const Dnf dnf = asp::solve("{a}. {b}. t :- a. :- not t.", true);
     const std::string out = ::testing::internal::GetCapturedStdout();
     std::string expected;
-    for (const Clause& clause : dnf.clauses()) expected += "Found stable model: " + asp::quoted_list(clause) + "\n";
+    for (const DnfClause& clause : dnf.clauses()) expected += "Found stable model: " + asp::quoted_list(clause) + "\n";
     EXPECT_EQ(out, expected);
     EXPECT_THAT(out, HasSubstr("Found stable model: [\""));
 }
@@ -193,7 +193,7 @@ TEST(Dnf, ClausesSpanningManyChunksKeepTheirOrderThroughRemoveAndDrain) {
 }
 
 TEST(Dnf, QuotedListEscapesLikeADebugList) {
-    const std::vector<std::pair<Clause, std::string>> cases = {
+    const std::vector<std::pair<DnfClause, std::string>> cases = {
         {{}, "[]"},
         {{"rain", "-sunny"}, R"(["rain", "-sunny"])"},
         {{R"(p("x"))"}, R"x(["p(\"x\")"])x"},
