@@ -31,15 +31,15 @@ std::size_t usable_stack_size(std::size_t bytes) noexcept {
     return (bytes + page_bytes - 1) / page_bytes * page_bytes;
 }
 
-// Attributes that pthread_attr_destroy releases on every path.
-class Attributes {
+// ThreadAttributes that pthread_attr_destroy releases on every path.
+class ThreadAttributes {
 public:
-    Attributes() {
+    ThreadAttributes() {
         if (const int error = pthread_attr_init(&attributes_)) throw std::system_error(error, std::generic_category());
     }
-    Attributes(const Attributes&) = delete;
-    Attributes& operator=(const Attributes&) = delete;
-    ~Attributes() { pthread_attr_destroy(&attributes_); }
+    ThreadAttributes(const ThreadAttributes&) = delete;
+    ThreadAttributes& operator=(const ThreadAttributes&) = delete;
+    ~ThreadAttributes() { pthread_attr_destroy(&attributes_); }
     pthread_attr_t* get() noexcept { return &attributes_; }
 
 private:
@@ -49,7 +49,7 @@ private:
 }  // namespace
 
 Thread::Thread(std::size_t stack_bytes, std::function<void(std::stop_token)> work) {
-    Attributes attributes;
+    ThreadAttributes attributes;
     if (const int error = pthread_attr_setstacksize(attributes.get(), usable_stack_size(stack_bytes))) {
         throw std::system_error(error, std::generic_category(), "pthread_attr_setstacksize");
     }
