@@ -6,6 +6,8 @@ import subprocess
 import sys
 import textwrap
 
+import pytest
+
 # The parent keeps two writers and an updater busy and forks children one
 # after another; each child tries every kind of inherited object, then
 # compiles a model of its own and updates it. A child that has not ended in
@@ -82,6 +84,16 @@ FORK_WHILE_BUSY = textwrap.dedent("""
 """)
 
 
+# The AddressSanitizer runtime of this compiler does not make its allocator
+# safe across fork(): a child forked while a parent thread holds one of the
+# allocator's locks hangs in its first allocation, inside the runtime, before
+# any code of ours can tell (seen in the sanitizer tree: 1 to 3 of 40 children,
+# every one stopped in the runtime's allocator). glibc's allocator is safe
+# across fork(), so the test runs in the plain tree.
+UNDER_ASAN = "libasan" in os.environ.get("LD_PRELOAD", "")
+
+
+@pytest.mark.skipif(UNDER_ASAN, reason="the sanitizer's allocator is not fork-safe")
 def test_forked_children_refuse_inherited_objects_and_never_hang():
     environment = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
     parent = subprocess.run([sys.executable, "-W", "ignore::DeprecationWarning", "-c", FORK_WHILE_BUSY],
