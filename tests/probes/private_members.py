@@ -1,0 +1,80 @@
+"""The invariants the circuit, the manager and the model promise are kept by
+their types: code outside them cannot reach the fields behind the promises.
+
+Each probe below is a translation unit that reaches into one of them from
+outside; each must fail to compile, and with an access error, not some other
+one. The control uses the same headers through the public operations and
+must compile, so a probe cannot pass by failing for an unrelated reason.
+
+Run by CTest: private_members.py COMPILER SOURCE_DIR SYSTEM_INCLUDES, the
+last a CMake list (folders joined by ';') of the dependencies' headers.
+"""
+import subprocess
+import sys
+import tempfile
+from pathlib import Path
+
+PRELUDE = """
+#include "channels/manager.h"
+#include "circuit/algebraic_circuit.h"
+#include "circuit/reactive_circuit.h"
+#include "circuit/semiring.h"
+#include "language/tallo.h"
+using namespace tallo;
+void probe(AlgebraicCircuit& node, ReactiveCircuit<LogProb>& circuit, Manager<LogProb>& manager,
+           Tallo<LogProb>& model) {
+    (void)node; (void)circuit; (void)manager; (void)model;
+"""
+
+CONTROL = """
+    std::size_t n = node.minterms().size() + circuit.value_size() + manager.value_size() + model.value_size();
+    (void)n;
+    auto guard = model.circuit().lock();
+    (void)manager.circuit();
+"""
+
+# (what the probe does, its statement, a word the compiler's error must hold)
+PROBES = [
+    ("write a node's terms", "node.minterms().push_back({});", "const"),
+    ("reach a node's term field", "node.minterms_.clear();", "private"),
+    ("reach a node's column map", "node.leaf_columns_.clear();", "private"),
+    ("write a circuit's batch width", "circuit.value_size() = 2;", "lvalue"),
+    ("reach a circuit's batch width field", "circuit.value_size_ = 2;", "private"),
+    ("replace a manager's circuit", "manager.circuit() = SharedCircuit<LogProb>::make(1u);", "const"),
+    ("reach a manager's circuit field", "(void)manager.circuit_;", "private"),
+    ("reach a model's manager", "(void)model.manager_;", "private"),
+    ("reach a model's sources", "model.sources_.clear();", "private"),
+    ("write a model's batch width", "model.value_size() = 2;", "lvalue"),
+]
+
+
+def compiles(compiler, flags, body):
+    with tempfile.TemporaryDirectory() as folder:
+        source = Path(folder) / "probe.cpp"
+        source.write_text(PRELUDE + body + "\n}\n")
+        run = subprocess.run([compiler, *flags, "-fsyntax-only", str(source)], capture_output=True, text=True)
+        return run.returncode == 0, run.stderr
+
+
+def main():
+    compiler, source_dir, system_includes = sys.argv[1:]
+    flags = ["-std=c++20", f"-I{Path(source_dir) / 'src'}"]
+    flags += [f"-isystem{folder}" for folder in system_includes.split(";") if folder]
+    failures = []
+    ok, errors = compiles(compiler, flags, CONTROL)
+    if not ok:
+        failures.append(f"the control does not compile:\n{errors}")
+    for what, statement, word in PROBES:
+        ok, errors = compiles(compiler, flags, statement)
+        if ok:
+            failures.append(f"{what}: `{statement}` compiles")
+        elif word not in errors:
+            failures.append(f"{what}: `{statement}` fails without the word '{word}':\n{errors}")
+    for failure in failures:
+        print(failure)
+    print(f"{len(PROBES)} probes, {len(failures)} problems")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
