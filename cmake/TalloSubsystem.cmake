@@ -27,11 +27,52 @@ function(tallo_subsystem name)
   endif()
 endfunction()
 
+# tallo_reaches_circuit(FILE RESULT): whether FILE includes, directly or
+# through our own headers, the reactive circuit's header, on which most of
+# src/ sits. Our includes are resolved as the compiler does: beside the
+# including file, then in src/ and tests/cpp/. Answers are remembered for the
+# whole configure run.
+function(tallo_reaches_circuit file result)
+  get_property(known GLOBAL PROPERTY "tallo_reaches:${file}" SET)
+  if(known)
+    get_property(answer GLOBAL PROPERTY "tallo_reaches:${file}")
+    set(${result} ${answer} PARENT_SCOPE)
+    return()
+  endif()
+  set_property(GLOBAL PROPERTY "tallo_reaches:${file}" OFF)  # ends include cycles
+  set(answer OFF)
+  file(STRINGS "${file}" lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
+  get_filename_component(beside "${file}" DIRECTORY)
+  foreach(line IN LISTS lines)
+    string(REGEX REPLACE "^[^\"]*\"([^\"]*)\".*$" "\\1" included "${line}")
+    if(included STREQUAL "circuit/reactive_circuit.h")
+      set(answer ON)
+      break()
+    endif()
+    foreach(folder "${beside}" "${PROJECT_SOURCE_DIR}/src" "${PROJECT_SOURCE_DIR}/tests/cpp")
+      if(EXISTS "${folder}/${included}")
+        tallo_reaches_circuit("${folder}/${included}" reaches)
+        if(reaches)
+          set(answer ON)
+        endif()
+        break()
+      endif()
+    endforeach()
+    if(answer)
+      break()
+    endif()
+  endforeach()
+  set_property(GLOBAL PROPERTY "tallo_reaches:${file}" ${answer})
+  set(${result} ${answer} PARENT_SCOPE)
+endfunction()
+
 # tallo_unit_tests(NAME DEPS <targets...>)
 #
 # tests/cpp/<NAME>/*.cpp become one GoogleTest executable, tallo_<NAME>_tests,
 # whose cases CTest discovers one by one. With TALLO_UNITY_BUILD the folder's
-# files compile as one translation unit.
+# files compile as at most two translation units: those that reach the
+# reactive circuit's header and those that do not, so that editing the
+# circuit rebuilds only the tests that depend on it.
 function(tallo_unit_tests name)
   cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/cpp/${name}/*.cpp")
@@ -39,7 +80,15 @@ function(tallo_unit_tests name)
     return()
   endif()
   add_executable(tallo_${name}_tests ${sources})
-  set_target_properties(tallo_${name}_tests PROPERTIES UNITY_BUILD ${TALLO_UNITY_BUILD} UNITY_BUILD_BATCH_SIZE 0)
+  set_target_properties(tallo_${name}_tests PROPERTIES UNITY_BUILD ${TALLO_UNITY_BUILD} UNITY_BUILD_MODE GROUP)
+  foreach(source IN LISTS sources)
+    tallo_reaches_circuit("${source}" reaches)
+    if(reaches)
+      set_source_files_properties("${source}" TARGET_DIRECTORY tallo_${name}_tests PROPERTIES UNITY_GROUP circuit)
+    else()
+      set_source_files_properties("${source}" TARGET_DIRECTORY tallo_${name}_tests PROPERTIES UNITY_GROUP plain)
+    endif()
+  endforeach()
   target_include_directories(tallo_${name}_tests PRIVATE "${CMAKE_CURRENT_SOURCE_DIR}/cpp")
   target_link_libraries(tallo_${name}_tests PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main)
   gtest_discover_tests(tallo_${name}_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
