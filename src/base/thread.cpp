@@ -31,7 +31,7 @@ std::size_t usable_stack_size(std::size_t bytes) noexcept {
     return (bytes + page_bytes - 1) / page_bytes * page_bytes;
 }
 
-// ThreadAttributes that pthread_attr_destroy releases on every path.
+// Thread attributes that pthread_attr_destroy releases on every path.
 class ThreadAttributes {
 public:
     ThreadAttributes() {

@@ -71,8 +71,10 @@ std::atomic<std::uint64_t> arena_generation{unused};
 
 bool owns_arena() noexcept {
     const std::uint64_t now = fork_generation();
-    std::uint64_t owner = unused;
-    return arena_generation.compare_exchange_strong(owner, now) || owner == now;
+    // A plain load once the owner is known: every update asks, from any thread.
+    std::uint64_t owner = arena_generation.load(std::memory_order_acquire);
+    if (owner == unused && arena_generation.compare_exchange_strong(owner, now)) return true;
+    return owner == now;
 }
 
 #else
