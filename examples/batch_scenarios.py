@@ -16,6 +16,7 @@ import time
 import numpy as np
 
 import tallo
+from wait_for_writes import comparisons, wait_for_leaves, with_complements
 
 MODEL = """
 rain <- source("/weather/rain", Probability).
@@ -26,16 +27,6 @@ flood <- P(0.3) if wet_season and level > 4.
 flood <- P(0.05) if rain.
 flood -> target("/river/flood").
 """
-
-
-def wait_for(model, name, expected, timeout=30.0):
-    """Writes reach the leaves on reader threads: wait (bounded) until this leaf holds `expected`."""
-    index = model.get_names().index(name)
-    deadline = time.monotonic() + timeout
-    while not np.allclose(model.get_values()[index], expected, rtol=0, atol=1e-9):
-        if time.monotonic() > deadline:
-            raise TimeoutError(f"leaf {name} did not receive the batch")
-        time.sleep(0.01)
 
 
 def main():
@@ -55,9 +46,14 @@ def main():
     model.make_writer("/weather/rain").write(rain, None)
     model.make_writer_for("level").write(level, None)  # -> level_gt_4: 1.0 where level > 4
     model.make_categorical_writer("/calendar/season").write(np.concatenate([wet, 1.0 - wet]), None)
-    wait_for(model, "rain", rain)
-    wait_for(model, "level_gt_4", (level > 4).astype(float))
-    wait_for(model, "dry_season", 1.0 - wet)
+    # Each channel has its own reader thread: wait until every leaf the writes
+    # feed holds its batch (the comparisons' leaves 1.0 where they hold).
+    fed = {"rain": rain}
+    for leaf, (is_greater, threshold) in comparisons(model, "level").items():
+        fed[leaf] = ((level > threshold) if is_greater else (level < threshold)).astype(float)
+    fed = with_complements(fed)
+    fed.update(wet_season=wet, dry_season=1.0 - wet)  # categories: no complements
+    wait_for_leaves(model, fed, timeout=30.0)
     flood = np.array(circuit.update()["/river/flood"])
     seconds = time.perf_counter() - begin
 

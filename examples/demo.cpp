@@ -1,12 +1,15 @@
 // The demo: a two-leaf sum of products in each of the five semirings, then a
 // small model compiled into its circuit and fed through the writers of its
 // sources, printing the target's probability as it changes.
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -49,15 +52,45 @@ constexpr const char* model_text =
 
 using Model = tallo::Tallo<tallo::LogProb>;
 
-// Waits until the reader threads have applied what was sent: the leaf named
-// `name` holds `probability`. Bounded, so a lost message cannot hang the demo.
-void wait_for_leaf(Model& model, const std::string& name, double probability) {
+// What a step's writes will put into the leaves they feed, by leaf name.
+using Expected = std::vector<std::pair<std::string, double>>;
+
+// A Probability or Boolean source's reader fills its leaf and the complement.
+void add_with_complement(Expected& expected, const std::string& leaf, double probability) {
+    expected.emplace_back(leaf, probability);
+    expected.emplace_back("-" + leaf, 1.0 - probability);
+}
+
+// A number written to a Number source reaches each of its comparisons, whose
+// leaves the model's comparison table names: 1.0 where it holds, else 0.0.
+void add_comparisons(Expected& expected, const Model& model, const std::string& atom, double x) {
+    for (const tallo::ComparisonEntry& comparison : model.comparisons().at(atom)) {
+        const bool holds = comparison.is_greater ? x > comparison.threshold : x < comparison.threshold;
+        add_with_complement(expected, comparison.name, holds ? 1.0 : 0.0);
+    }
+}
+
+// A leaf drops a write within 0.001 of the logarithm of its value (LogProb),
+// so a value that close counts as arrived: it changes no result.
+bool settled(double shown, double wanted) {
+    return shown == wanted || (shown > 0.0 && wanted > 0.0 && std::abs(std::log(shown / wanted)) <= 0.000999);
+}
+
+// Waits until every leaf of `expected` shows its value: each channel has its
+// own reader thread, and an update before they all arrived would mix old and
+// new inputs. Bounded, so a lost message stops the demo with a message.
+void wait_for_leaves(const Model& model, const Expected& expected) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (std::chrono::steady_clock::now() < deadline) {
-        const std::vector<std::string> names = model.get_names();
+    const std::vector<std::string> names = model.get_names();
+    for (;;) {
         const std::vector<tallo::Vector> values = model.get_values();
-        for (std::size_t i = 0; i < names.size(); ++i) {
-            if (names[i] == name && std::abs(values[i][0] - probability) < 1e-9) return;
+        const auto late = std::find_if(expected.begin(), expected.end(), [&](const auto& leaf) {
+            const auto at = std::find(names.begin(), names.end(), leaf.first);
+            return at == names.end() || !settled(values[at - names.begin()][0], leaf.second);
+        });
+        if (late == expected.end()) return;
+        if (std::chrono::steady_clock::now() > deadline) {
+            throw std::runtime_error(fmt::format("the writes did not reach the leaf {} within 5 s", late->first));
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
@@ -111,7 +144,15 @@ int main() {
         double now = 1.0;
         const auto rain_at = [&](double p) {
             rain.writer.write(tallo::Vector{p}, now += 1.0);
-            wait_for_leaf(model, "rain", p);
+            Expected expected;
+            add_with_complement(expected, "rain", p);
+            wait_for_leaves(model, expected);
+        };
+        const auto temperature_at = [&](double degrees) {
+            write_number(temperature.targets, degrees);
+            Expected expected;
+            add_comparisons(expected, model, "temperature", degrees);
+            wait_for_leaves(model, expected);
         };
         print_target(model, "no signal yet (no rain, sprinkler off):");
         rain_at(0.2);
@@ -119,16 +160,19 @@ int main() {
         rain_at(0.7);
         print_target(model, "rain 0.7:");
         sprinkler.writer.write(tallo::Vector{1.0}, now += 1.0);
-        wait_for_leaf(model, "sprinkler", 1.0);
+        Expected sprinkler_on;
+        add_with_complement(sprinkler_on, "sprinkler", 1.0);
+        wait_for_leaves(model, sprinkler_on);
         print_target(model, "rain 0.7, sprinkler on:");
-        write_number(temperature.targets, -3.0);
-        wait_for_leaf(model, "temperature_lt_0", 1.0);
+        temperature_at(-3.0);
         print_target(model, "rain 0.7, sprinkler on, -3 degrees:");
-        write_number(temperature.targets, 12.0);
-        wait_for_leaf(model, "temperature_lt_0", 0.0);
+        temperature_at(12.0);
         print_target(model, "rain 0.7, sprinkler on, 12 degrees:");
     } catch (const tallo::Panic& panic) {
         std::fprintf(stderr, "demo stopped: %s\n", panic.what());
+        return 1;
+    } catch (const std::runtime_error& late) {
+        std::fprintf(stderr, "demo stopped: %s\n", late.what());
         return 1;
     }
     return 0;

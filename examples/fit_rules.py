@@ -18,9 +18,9 @@ probability against it.
 """
 import argparse
 import random
-import time
 
 import tallo
+from wait_for_writes import wait_for_leaves, with_complements
 
 MODEL = """
 hot <- source("/pump/hot", Boolean).
@@ -31,16 +31,6 @@ fault -> target("/pump/fault").
 """
 
 TRUE = {"fault#0": 0.8, "fault#1": 0.3}  # the rules in model order: if hot, if noisy
-
-
-def wait_for(model, name, probability, timeout=5.0):
-    """The writes reach the leaves on reader threads: wait (bounded) until this one did."""
-    names = model.get_names()
-    deadline = time.monotonic() + timeout
-    while abs(model.get_values()[names.index(name)][0] - probability) > 1e-9:
-        if time.monotonic() > deadline:
-            raise TimeoutError(f"leaf {name} did not receive {probability}")
-        time.sleep(0.0005)
 
 
 def simulate(rng):
@@ -73,8 +63,8 @@ def main():
         hot, noisy, fault = simulate(rng)
         hot_writer.write(hot, None)
         noisy_writer.write(noisy, None)
-        wait_for(model, "hot", 1.0 if hot else 0.0)
-        wait_for(model, "noisy", 1.0 if noisy else 0.0)
+        # Each source has its own reader thread: wait for both leaves and their complements.
+        wait_for_leaves(model, with_complements({"hot": [float(hot)], "noisy": [float(noisy)]}), "ProbGradient")
 
         # An update reports the target only when it was recomputed: when neither
         # the symptoms nor the rules changed, the last result still holds.

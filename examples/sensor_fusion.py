@@ -3,7 +3,11 @@
 Five kinds of source feed one target: a motion detector's probability, a door
 contact (boolean), a CO2 reading compared with a threshold (number), a radar
 distance estimate given as a normal distribution (density), and the time of
-day as two categories, sampled from a shared vector by a timed writer.
+day as two categories, sampled from a shared vector by a timed writer. Each
+step writes all five, waits until every leaf that the writes feed shows them
+(the sources' leaves and complements, the comparisons' leaves, the
+categories; see wait_for_writes.py), and only then updates: the step lines
+are the same in every run.
 
 At the end it prints every leaf's change frequency. A frequency counts the
 writes that pass the leaf's change test, leaf by leaf, not the times the
@@ -28,9 +32,11 @@ Run it with `scripts/demo`, or after `scripts/build`:
 
     PYTHONPATH=build/release/src/python /usr/bin/python3 examples/sensor_fusion.py
 """
+import math
 import time
 
 import tallo
+from wait_for_writes import comparisons, wait_for_leaves, with_complements
 
 MODEL = """
 motion <- source("/room/motion", Probability).
@@ -60,11 +66,22 @@ READINGS = [
 ]
 
 
-def wait_for_leaf(model, index, holds, timeout=2.0):
-    """Readers feed the leaves on their own threads; wait until one arrived."""
-    deadline = time.monotonic() + timeout
-    while not holds(model.get_values()[index]) and time.monotonic() < deadline:
-        time.sleep(0.001)
+def normal_cdf(x, mean, std):
+    return 0.5 * (1.0 + math.erf((x - mean) / (std * math.sqrt(2.0))))
+
+
+def fed_leaves(model, reading):
+    """What one step's writes put into the leaves: {leaf name: [value]}."""
+    p_motion, is_open, ppm, mean, spread, is_day = reading
+    expected = {"motion": [p_motion], "door": [1.0 if is_open else 0.0]}
+    for leaf, (is_greater, threshold) in comparisons(model, "co2").items():
+        expected[leaf] = [1.0 if (ppm > threshold if is_greater else ppm < threshold) else 0.0]
+    for leaf, (is_greater, threshold) in comparisons(model, "distance").items():
+        below = normal_cdf(threshold, mean, spread)
+        expected[leaf] = [1.0 - below if is_greater else below]
+    expected = with_complements(expected)
+    expected.update(day=[1.0 if is_day else 0.0], night=[0.0 if is_day else 1.0])  # categories: no complements
+    return expected
 
 
 def main():
@@ -80,15 +97,18 @@ def main():
     circuit = model.get_reactive_circuit()
     print("before any signal:", circuit.update())
 
-    for step, (p_motion, is_open, ppm, mean, spread, is_day) in enumerate(READINGS):
+    for step, reading in enumerate(READINGS):
+        p_motion, is_open, ppm, mean, spread, is_day = reading
         now = time.time()
         motion.write([p_motion], now)
         door.write(is_open, now)
         co2.write([ppm], now)
         radar.write("normal", [[mean], [spread]], now)
         clock.set([1.0, 0.0] if is_day else [0.0, 1.0])
-        wait_for_leaf(model, names.index("motion"), lambda v: abs(v[0] - p_motion) < 1e-9)
-        wait_for_leaf(model, names.index("day"), lambda v: abs(v[0] - (1.0 if is_day else 0.0)) < 1e-9)
+        # Each channel has its own reader thread: update only once every leaf
+        # that the step's writes feed shows them, or the step would report
+        # values computed from the previous step's readings.
+        wait_for_leaves(model, fed_leaves(model, reading))
         occupied = circuit.update().get("/room/occupied")
         shown = f"{occupied[0]:.4f}" if occupied else "unchanged"
         print(f"step {step}: motion={p_motion:.2f} door={'open' if is_open else 'shut'} co2={ppm:.0f} "
