@@ -1,8 +1,11 @@
 """A batch of scenarios in one circuit, fed with numpy arrays.
 
-Compiled with `value_size=N`, every leaf and every result holds N values, one
-per scenario, and one update computes all N. Each writer then takes arrays
-of N values: probabilities, raw numbers (compared with the model's
+Compiled with `value_size=N`, every result holds N values, one per scenario,
+and one update computes all N. Every leaf starts with N values and holds
+what was last written to it: here N values each (in this LogProb model a
+one-value write would leave one value, which the update applies to every
+scenario; "Batches" in docs/python.md tells it per semiring). Each writer
+here takes arrays of N values: probabilities, raw numbers (compared with the model's
 thresholds element by element), and for a categorical source the N values of
 its first category followed by the N values of the second. The example
 checks the circuit's N results against the same probability computed with

@@ -1,23 +1,11 @@
 #include "base/vector.h"
 
-#include <unistd.h>
-
+#include "base/memory.h"
 #include "base/messages.h"
 #include "base/panic.h"
 
 namespace tallo {
 namespace {
-
-// The machine's physical memory in bytes; the largest size when unknown.
-std::size_t physical_memory() noexcept {
-    static const std::size_t bytes = [] {
-        const long pages = sysconf(_SC_PHYS_PAGES);
-        const long page_size = sysconf(_SC_PAGESIZE);
-        if (pages <= 0 || page_size <= 0) return ~std::size_t{0};
-        return static_cast<std::size_t>(pages) * static_cast<std::size_t>(page_size);
-    }();
-    return bytes;
-}
 
 // The bytes of every live block of at least `counted_bytes`. The bound is
 // there for batch widths the machine cannot hold, every value of which is

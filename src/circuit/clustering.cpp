@@ -7,6 +7,10 @@
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 
+#include "base/memory.h"
+#include "base/panic.h"
+#include "circuit/messages.h"
+
 namespace tallo::clustering {
 
 std::vector<std::uint32_t> partitioning(std::span<const double> values, std::span<const double> boundaries) {
@@ -36,6 +40,10 @@ std::vector<std::uint32_t> partitioning(std::span<const double> values, std::spa
 }
 
 std::vector<double> equal_width_boundaries(double bin_size, std::uint32_t number_bins) {
+    const std::size_t memory = physical_memory();
+    if (number_bins > memory / 2 / sizeof(double)) {
+        stop(messages::too_many_bins(number_bins, std::size_t{number_bins} * sizeof(double), memory));
+    }
     std::vector<double> boundaries;
     boundaries.reserve(number_bins);
     for (std::uint64_t k = 1; k <= number_bins; ++k) boundaries.push_back(static_cast<double>(k) * bin_size);

@@ -23,7 +23,10 @@ namespace tallo::clustering {
 std::vector<std::uint32_t> partitioning(std::span<const double> values, std::span<const double> boundaries);
 
 // The upper edges of `number_bins` bins of width `bin_size` from 0:
-// bin_size, 2 bin_size, ..., number_bins bin_size. Empty for no bins.
+// bin_size, 2 bin_size, ..., number_bins bin_size. Empty for no bins. A count
+// whose list would take more than half of the machine's physical memory (the
+// bound one value is held to, vector.h) stops with `messages::too_many_bins`
+// before anything is allocated.
 std::vector<double> equal_width_boundaries(double bin_size, std::uint32_t number_bins);
 
 // Prints the levels as one line "[l0, l1, ...]" to standard output and

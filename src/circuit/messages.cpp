@@ -36,4 +36,11 @@ std::string_view array_index_out_of_bounds() { return "ndarray: index out of bou
 
 std::string_view unequal_dimensions() { return "assertion failed: part.equal_dim(dimension)"; }
 
+std::string too_many_bins(std::uint32_t number_bins, std::size_t bytes, std::size_t physical_memory) {
+    return fmt::format(
+        "cannot adapt to {} bins: their boundaries would take {} bytes, more than half of the machine's physical "
+        "memory ({} bytes)",
+        number_bins, bytes, physical_memory);
+}
+
 }  // namespace tallo::messages

@@ -50,4 +50,9 @@ std::string_view array_index_out_of_bounds();
 // "assertion failed: part.equal_dim(dimension)"
 std::string_view unequal_dimensions();
 
+// A bin count whose boundaries cannot be held (clustering.h): "cannot adapt
+// to {} bins: their boundaries would take {} bytes, more than half of the
+// machine's physical memory ({} bytes)".
+std::string too_many_bins(std::uint32_t number_bins, std::size_t bytes, std::size_t physical_memory);
+
 }  // namespace tallo::messages

@@ -2,6 +2,7 @@
 and writing a circuit's DOT text: the methods `lift_leaf`, `drop_leaf`,
 `adapt` and `to_dot` of `ReactiveCircuit`."""
 import math
+import os
 
 import pytest
 
@@ -74,6 +75,20 @@ def test_adapt_prints_the_levels_and_moves_the_leaves(capfd):
     circuit.adapt(1.0, 0)  # one bin: every leaf back at the root
     assert capfd.readouterr().out == "[0, 0, 0, 0]\n"
     assert close(circuit.full_update()["/t"], before)
+
+
+def test_adapt_refuses_more_bins_than_the_machine_can_hold_before_anything_changes(capfd):
+    bins = 2**32 - 1
+    memory = os.sysconf("SC_PHYS_PAGES") * os.sysconf("SC_PAGESIZE")
+    if memory // 2 >= bins * 8:
+        pytest.skip("the machine could hold the boundaries")
+    circuit = circuit_over([0.2, 0.3], [[0, 1]])
+    assert str(panic_of(lambda: circuit.adapt(1.0, bins))) == (
+        f"cannot adapt to {bins} bins: their boundaries would take {bins * 8} bytes, "
+        f"more than half of the machine's physical memory ({memory} bytes)")
+    assert capfd.readouterr().out == ""
+    assert list(circuit.update()) == ["/t"]  # nothing moved, nothing poisoned
+    circuit.adapt(1.0, 3)
 
 
 def test_adapt_without_leaves_stops_before_printing(capfd):

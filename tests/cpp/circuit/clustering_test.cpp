@@ -3,9 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <vector>
+
+#include "base/memory.h"
+#include "circuit/messages.h"
+#include "stop_message.h"
 
 namespace tallo {
 namespace {
@@ -33,6 +38,22 @@ TEST(Partitioning, LevelsByOccupiedBinHighestFirst) {
     for (const Case& c : cases) {
         EXPECT_EQ(clustering::partitioning(c.values, c.boundaries), c.levels) << c.what;
     }
+}
+
+TEST(EqualWidthBoundaries, UpperEdgesOfEachBin) {
+    EXPECT_EQ(clustering::equal_width_boundaries(0.5, 3), (std::vector<double>{0.5, 1.0, 1.5}));
+    EXPECT_TRUE(clustering::equal_width_boundaries(1.0, 0).empty());
+}
+
+// The largest count the host can pass: its boundaries take 32 GiB, which is
+// refused before the allocation (which the sanitizer's allocator would abort
+// on) wherever the machine has less than 64 GiB.
+TEST(EqualWidthBoundaries, RefusesBinsWhoseBoundariesTheMachineCannotHold) {
+    constexpr std::uint32_t bins = std::numeric_limits<std::uint32_t>::max();
+    const std::size_t bytes = std::size_t{bins} * sizeof(double);
+    if (physical_memory() / 2 >= bytes) GTEST_SKIP() << "the machine could hold the boundaries";
+    EXPECT_EQ(testing::stop_message([] { clustering::equal_width_boundaries(1.0, bins); }),
+              messages::too_many_bins(bins, bytes, physical_memory()));
 }
 
 }  // namespace
