@@ -16,19 +16,33 @@ std::string regex_search_failed(std::string_view engine_message) {
     return fmt::format("regular expression search failed: {}", engine_message);
 }
 
-std::string nested_too_deeply(std::size_t number, std::size_t limit, std::string_view statement) {
+namespace {
+
+// The first 40 bytes of a statement's text, cut at a character boundary, and
+// "..." when there is more.
+std::string beginning_of(std::string_view text) {
     constexpr std::size_t shown = 40;
-    std::string_view beginning = statement;
-    if (beginning.size() > shown) {
-        std::size_t cut = shown;
-        // Back to the start of the character the cut would split.
-        while (cut > 0 && (static_cast<unsigned char>(beginning[cut]) & 0xC0) == 0x80) --cut;
-        beginning = beginning.substr(0, cut);
-    }
+    if (text.size() <= shown) return std::string(text);
+    std::size_t cut = shown;
+    // Back to the start of the character the cut would split.
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    return fmt::format("{}...", text.substr(0, cut));
+}
+
+}  // namespace
+
+std::string nested_too_deeply(std::size_t number, std::size_t limit, std::string_view statement) {
     return fmt::format(
         "Model statement {} is nested too deeply: its terms go more than {} levels deep (each bracket, and each "
-        "operator inside brackets, is a level): {}{}",
-        number, limit, beginning, beginning.size() < statement.size() ? "..." : "");
+        "operator inside brackets, is a level): {}",
+        number, limit, beginning_of(statement));
+}
+
+std::string nested_term_in_atom(std::size_t number, std::string_view atom, std::string_view statement) {
+    return fmt::format(
+        "Model statement {} cannot be read: the atom {} holds a nested term, and the arguments of an atom can only "
+        "be words, numbers and variables: {}",
+        number, beginning_of(atom), beginning_of(statement));
 }
 
 std::string_view clingo_control_failed() { return "Failed creating Clingo control."; }

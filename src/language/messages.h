@@ -32,6 +32,12 @@ std::string regex_search_failed(std::string_view engine_message);
 // (cut at a character boundary) and "..." when there is more.
 std::string nested_too_deeply(std::size_t number, std::size_t limit, std::string_view statement);
 
+// "Model statement {number} cannot be read: the atom {atom} holds a nested
+// term, and the arguments of an atom can only be words, numbers and variables:
+// {beginning}", the atom and the statement each shown like the beginning above
+// (first 40 bytes, "..." when there is more).
+std::string nested_term_in_atom(std::size_t number, std::string_view atom, std::string_view statement);
+
 // The stops of solving an answer-set program. Each is followed by ": " and the
 // description of the solver's error where the solver reported one.
 std::string_view clingo_control_failed();        // "Failed creating Clingo control."

@@ -41,4 +41,11 @@ const Regex& literal_regex() {
     return regex;
 }
 
+const Regex& nested_atom_regex() {
+    // "\b" keeps every start at the beginning of a word, so a long word costs
+    // one pass, not one per character.
+    static const Regex regex(R"re(\b\w+\([^()\[\]{}]*[(\[{])re");
+    return regex;
+}
+
 }  // namespace tallo::patterns

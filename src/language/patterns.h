@@ -41,5 +41,10 @@ const Regex& comparison_literal_regex();
 const Regex& and_keyword_regex();
 // An atom, optionally preceded by "not" and white space.
 const Regex& literal_regex();
+// A whole word directly followed by '(' and, before any bracket closes,
+// another opening bracket: the beginning of an atom with a nested term
+// (p(f(a)), p((a, b)), p([a])), which ATOM_PATTERN cannot read. The match
+// starts where the atom does.
+const Regex& nested_atom_regex();
 
 }  // namespace tallo::patterns

@@ -27,8 +27,9 @@ def f_term(levels):
 
 # Every way a statement can carry nesting, as a model whose second statement
 # nests exactly `depth` levels (brackets, and operators inside brackets).
-# `under` is what a depth within the limit gives: the model compiles, or the
-# solver itself refuses what it cannot read.
+# `under` is what a depth within the limit gives: the model compiles, the
+# solver itself refuses what it cannot read, or the statement stops because an
+# atom of it holds a nested term, which the parsers would misread.
 FORMS = {
     "category, function term": (
         lambda d: 'b <- source("/b", Boolean).\n{%s, c} <- source("/c", Categorical).\nt if b.\n' % f_term(d - 1),
@@ -43,13 +44,13 @@ FORMS = {
         lambda d: 'b <- source("/b", Boolean).\n{%sx%s, c} <- source("/c", Categorical).\nt if b.\n'
         % ("[" * (d - 1), "]" * (d - 1)), "solver refused"),
     "source atom": (
-        lambda d: 'b <- source("/b", Boolean).\n%s <- source("/a", Probability).\nt if b.\n' % f_term(d), "compiled"),
+        lambda d: 'b <- source("/b", Boolean).\n%s <- source("/a", Probability).\nt if b.\n' % f_term(d), "nested atom"),
     "target": (
-        lambda d: 'b <- source("/b", Boolean).\n%s -> target("/u").\nt if b.\n' % f_term(d), "compiled"),
+        lambda d: 'b <- source("/b", Boolean).\n%s -> target("/u").\nt if b.\n' % f_term(d), "nested atom"),
     "rule head": (
-        lambda d: 'b <- source("/b", Boolean).\n%s if b.\nt if b.\n' % f_term(d), "compiled"),
+        lambda d: 'b <- source("/b", Boolean).\n%s if b.\nt if b.\n' % f_term(d), "nested atom"),
     "rule body": (
-        lambda d: 'b <- source("/b", Boolean).\nt if b and p(%s).\n' % f_term(d - 1), "compiled"),
+        lambda d: 'b <- source("/b", Boolean).\nt if b and p(%s).\n' % f_term(d - 1), "nested atom"),
     "rule body, arithmetic": (
         lambda d: 'b <- source("/b", Boolean).\nt if b and p(%s).\n' % "-".join(["1"] * d), "solver refused"),
 }
@@ -65,6 +66,8 @@ def outcome(model):
         text = str(error)
         if text.startswith("Model statement 2 is nested too deeply: its terms go more than %d levels deep" % LIMIT):
             return "too deep"
+        if text.startswith("Model statement 2 cannot be read: the atom "):
+            return "nested atom"
         if text.startswith("Failed to add ASP to Clingo."):
             return "solver refused"
         return "stopped: " + text[:200]

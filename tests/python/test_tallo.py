@@ -97,6 +97,36 @@ def test_compile_stops_are_panic_exceptions():
     assert panic.args == ("ProbGradient does not support batching (value_size must be 1, got 2)",)
 
 
+NESTED = ("Model statement 2 cannot be read: the atom {} holds a nested term, and the arguments of an atom can "
+          "only be words, numbers and variables: {}")
+
+
+# Each statement, the second of a model that is fine otherwise, holds an atom
+# with a nested term. Read from a later position it would have become another
+# statement (the fact s for the first, t :- s, wet, f(a) for the third), or,
+# for the declarations, been lost: the target was 0 whatever s.
+@pytest.mark.parametrize("statement, atom", [
+    ("wet(f(a)) if s.", "wet(f(a))"),
+    ("wet(f(a)) <- P(0.5) if s.", "wet(f(a))"),
+    ("t if s and wet(f(a)).", "wet(f(a))"),
+    ("t if s and not wet(a, (b, c)).", "wet(a, (b, c))"),
+    ("t <- P(0.5) if temp(f(a)) > 30.", "temp(f(a))"),
+    ('temp(f(a)) <- source("/temp", Number).', "temp(f(a))"),
+    ('wet(f(a)) -> target("/wet").', "wet(f(a))"),
+], ids=["head", "probabilistic head", "body", "negated body", "comparison", "source", "target"])
+def test_an_atom_with_a_nested_term_stops_the_compile(statement, atom):
+    model = 's <- source("/s", Probability).\n%s\nt if s.\nt -> target("/t").\n' % statement
+    assert panic_of(lambda: tallo.Tallo.compile(model)).args == (NESTED.format(atom, statement),)
+
+
+def test_nested_categories_still_compile():
+    model = tallo.Tallo.compile('{f(g(a)), b} <- source("/c", Categorical).\nt if f(X).\nt -> target("/t").\n')
+    assert model.get_names() == ["f(g(a))", "b"]
+    model.make_categorical_writer("/c").write([0.3, 0.7], None)
+    eventually(model.get_values, lambda v: v[0][0] != 0.0)
+    assert close(model.get_reactive_circuit().update()["/t"], [0.3])
+
+
 def test_compile_docstring_and_signatures():
     assert tallo.Tallo.compile.__doc__ == (
         "Compiles a Tallo model string into a runtime instance.\n"
