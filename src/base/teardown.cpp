@@ -1,8 +1,11 @@
 #include "base/teardown.h"
 
 #include <pthread.h>
+#include <unistd.h>
 
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <new>
 #include <thread>
@@ -33,6 +36,22 @@ void fresh_registry_in_child() noexcept { new (&registry()) Registry(); }
 // Registered when the library is loaded, before any work can start.
 [[maybe_unused]] const int registered = pthread_atfork(nullptr, nullptr, fresh_registry_in_child);
 
+// An exit handler of the C library, registered once the teardown's wait ran
+// out: it runs before the handlers registered earlier, which destroy the
+// static state of the libraries loaded until then. Work still running then
+// would use that state after it is gone, so the process ends at once, with
+// the status it was exiting with, after writing out what the C streams hold.
+// When the work ended meanwhile, the exit goes on as usual.
+void end_at_once_if_work_runs(int status, void*) noexcept {
+    Registry& r = registry();
+    {
+        const std::lock_guard lock(r.mutex);
+        if (r.running.empty()) return;
+    }
+    std::fflush(nullptr);
+    _exit(status);
+}
+
 }  // namespace
 
 void begin() noexcept {
@@ -44,7 +63,8 @@ void begin() noexcept {
     for (std::optional<std::stop_source>& stop : r.running) {
         if (stop) stop->request_stop();
     }
-    r.ended.wait(lock, [&r] { return r.running.empty(); });
+    if (r.ended.wait_for(lock, wait_limit, [&r] { return r.running.empty(); })) return;
+    on_exit(end_at_once_if_work_runs, nullptr);
 }
 
 bool begun() noexcept {

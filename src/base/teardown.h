@@ -11,9 +11,15 @@
 //
 // Guarantees:
 // - `begin()` marks the teardown begun, requests a stop through the stop
-//   source of every running Work, and returns once every Work has ended. It
-//   waits as long as that takes: work that looks at its stop token ends soon,
-//   other work runs to its end. Later calls return at once.
+//   source of every running Work, and returns once every Work has ended, or
+//   after `wait_limit` when some has not: work that looks at its stop token
+//   ends soon, but a call into a library that cannot be stopped (a long
+//   grounding in the solver) runs to its end. Work still running at the end
+//   of the wait is not waited for: the process's exit then ends the process
+//   at once, with the exit's status and the C streams flushed, before any
+//   exit handler registered before the wait ran out (the static state of
+//   the libraries loaded until then) is destroyed under that work; an exit
+//   that finds every Work ended goes on as usual. Later calls return at once.
 // - A Work made once the teardown began does not start (`started()` is
 //   false) and must not enter a library; one made before counts until it is
 //   destroyed.
@@ -23,11 +29,14 @@
 //   begun: what it inherited belongs to threads it does not have.
 // - Thread-safe: any thread may make or destroy a Work at any time. Making
 //   one takes a process-wide mutex once, destroying it once more.
+#include <chrono>
 #include <list>
 #include <optional>
 #include <stop_token>
 
 namespace tallo::teardown {
+
+inline constexpr std::chrono::seconds wait_limit{1};
 
 void begin() noexcept;
 bool begun() noexcept;

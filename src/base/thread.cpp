@@ -46,23 +46,40 @@ private:
     pthread_attr_t attributes_;
 };
 
-}  // namespace
-
-Thread::Thread(std::size_t stack_bytes, std::function<void(std::stop_token)> work) {
+// Starts `start` on a new thread with a stack of at least `stack_bytes`,
+// joinable or detached; throws std::system_error, the work not run, when no
+// thread can be started.
+pthread_t start_thread(std::size_t stack_bytes, bool detached, std::unique_ptr<Start> start) {
     ThreadAttributes attributes;
     if (const int error = pthread_attr_setstacksize(attributes.get(), usable_stack_size(stack_bytes))) {
         throw std::system_error(error, std::generic_category(), "pthread_attr_setstacksize");
     }
-    auto start = std::make_unique<Start>(Start{std::move(work), stop_.get_token()});
-    if (const int error = pthread_create(&handle_, attributes.get(), run_start, start.get())) {
+    if (detached) {
+        if (const int error = pthread_attr_setdetachstate(attributes.get(), PTHREAD_CREATE_DETACHED)) {
+            throw std::system_error(error, std::generic_category(), "pthread_attr_setdetachstate");
+        }
+    }
+    pthread_t handle{};
+    if (const int error = pthread_create(&handle, attributes.get(), run_start, start.get())) {
         throw std::system_error(error, std::generic_category(), "pthread_create");
     }
     start.release();  // the thread owns it now
+    return handle;
 }
+
+}  // namespace
+
+Thread::Thread(std::size_t stack_bytes, std::function<void(std::stop_token)> work)
+    : handle_(start_thread(stack_bytes, false, std::make_unique<Start>(Start{std::move(work), stop_.get_token()}))) {}
 
 Thread::~Thread() {
     stop_.request_stop();
     pthread_join(handle_, nullptr);
+}
+
+void start_detached(std::size_t stack_bytes, std::function<void()> work) {
+    start_thread(stack_bytes, true,
+                 std::make_unique<Start>(Start{[work = std::move(work)](std::stop_token) { work(); }, {}}));
 }
 
 std::size_t stack_size_for_limit(rlim_t limit) noexcept {

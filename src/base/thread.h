@@ -16,6 +16,12 @@
 // - The work must not let an exception escape: like std::thread, an escaping
 //   exception ends the process (std::terminate).
 //
+// `start_detached` starts work on a thread that nothing joins, with the stack
+// that `Thread` would give it: for work that its caller may stop waiting for.
+// The work must own what it uses and, when it ends, leave nothing behind that
+// needs it; the thread ends with it. Throws std::system_error, the work not
+// run, when no thread can be started.
+//
 // `stack_size_for_limit` is the policy for threads that do what the calling
 // thread could have done itself (a compile moved off the interpreter's
 // thread): glibc gives a new thread the process's stack limit as its stack,
@@ -43,6 +49,8 @@ private:
     std::stop_source stop_;
     pthread_t handle_;
 };
+
+void start_detached(std::size_t stack_bytes, std::function<void()> work);
 
 // Least and greatest stacks of `stack_size_for_limit`.
 inline constexpr std::size_t least_stack_bytes = std::size_t{8} << 20;

@@ -55,6 +55,11 @@ std::string_view clingo_complementary_symbols_failed() {
     return "Failed to retrieve complementary symbols in the model.";
 }
 std::string_view clingo_close_failed() { return "Failed to close solve handle."; }
+std::string_view forked_during_solver_call() {
+    return "cannot compile in this process: it was forked while another thread was inside the solver library "
+           "(a compile running in the parent), whose locks may stay held here for good; fork before compiling on "
+           "other threads, or start processes with the \"spawn\" method";
+}
 std::string clingo_model_failed(std::string_view description) { return fmt::format("Error: {}", description); }
 
 std::string prob_gradient_batching(std::size_t value_size) {

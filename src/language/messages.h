@@ -48,6 +48,9 @@ std::string_view clingo_resume_failed();         // "Failed resume on solve hand
 std::string_view clingo_positive_symbols_failed();       // "Failed to retrieve positive symbols in the model."
 std::string_view clingo_complementary_symbols_failed();  // "Failed to retrieve complementary symbols in the model."
 std::string_view clingo_close_failed();          // "Failed to close solve handle."
+// A compile in a process forked while another thread of its parent was inside
+// the solver library: the library's locks may be held there for good.
+std::string_view forked_during_solver_call();
 // "Error: {}": the next model could not be had; the solver error's description
 // in place of the placeholder.
 std::string clingo_model_failed(std::string_view description);

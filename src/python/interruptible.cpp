@@ -27,40 +27,57 @@ void leave_for_teardown(PyThreadState* state) {
     for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
 }
 
-}  // namespace
+// What the caller and the work's thread share. Members go in reverse order:
+// the job (and what it built) before the Work that keeps the teardown
+// waiting for it.
+struct Running {
+    explicit Running(std::shared_ptr<Job> job) : job(std::move(job)) {}
 
-bool run_interruptible(const std::function<void(std::stop_token)>& work, const std::function<void()>& discard) {
+    std::stop_source stop;
+    teardown::Work stay{stop};  // teardown stops the work and waits for it, within its limit
+    std::shared_ptr<Job> job;
     std::mutex mutex;
     std::condition_variable ended_changed;
     bool ended = false;  // guarded by `mutex`
+};
 
+}  // namespace
+
+bool run_interruptible(std::shared_ptr<Job>& job) {
     PyThreadState* state = PyEval_SaveThread();
-    std::stop_source stop;
-    std::optional<teardown::Work> stay(std::in_place, stop);  // teardown stops the work and waits for it
-    if (!stay->started()) leave_for_teardown(state);
-    // Declared after what it uses: joined before they go. Its stack is the
-    // one the calling thread's limit would give, so that a model that
-    // compiles on the calling thread compiles here too.
-    std::optional<Thread> thread;
+    auto running = std::make_shared<Running>(job);
+    if (!running->stay.started()) {
+        running.reset();
+        job.reset();
+        leave_for_teardown(state);
+    }
+    // Its stack is the one the calling thread's limit would give, so that a
+    // model that compiles on the calling thread compiles here too.
     try {
-        thread.emplace(stack_size_for_process_limit(), [&](std::stop_token) {
-            work(stop.get_token());
-            const std::lock_guard lock(mutex);
-            ended = true;
-            ended_changed.notify_one();
+        start_detached(stack_size_for_process_limit(), [running]() {
+            running->job->run(running->stop.get_token());
+            const std::lock_guard lock(running->mutex);
+            running->ended = true;
+            running->ended_changed.notify_one();
         });
     } catch (const std::system_error&) {
-        work(stop.get_token());
-        stay.reset();
+        job->run(running->stop.get_token());
+        running.reset();
         if (teardown::begun()) leave_for_teardown(state);
         PyEval_RestoreThread(state);
         return true;
     }
 
     bool raised = false;
-    std::unique_lock lock(mutex);
-    while (!ended_changed.wait_for(lock, signal_check_period, [&ended] { return ended; })) {
+    std::unique_lock lock(running->mutex);
+    while (!running->ended_changed.wait_for(lock, signal_check_period, [&running] { return running->ended; })) {
         lock.unlock();
+        if (teardown::begun()) {
+            // The teardown asked the work to stop; its thread drops it.
+            running.reset();
+            job.reset();
+            leave_for_teardown(state);
+        }
         PyEval_RestoreThread(state);
         raised = PyErr_CheckSignals() != 0;  // the handler's exception stays pending
         state = PyEval_SaveThread();
@@ -68,11 +85,15 @@ bool run_interruptible(const std::function<void(std::stop_token)>& work, const s
         lock.lock();
     }
     if (lock.owns_lock()) lock.unlock();
-    if (raised) stop.request_stop();
-    thread.reset();  // joins
-    stay.reset();
-    if (teardown::begun()) leave_for_teardown(state);
-    if (raised) discard();
+    if (raised) {
+        // Abandoned: the work's thread drops it, or we do here if it ended.
+        running->stop.request_stop();
+        running.reset();
+        job.reset();
+    } else {
+        running.reset();
+        if (teardown::begun()) leave_for_teardown(state);
+    }
     PyEval_RestoreThread(state);
     return !raised;
 }

@@ -9,7 +9,9 @@
 // the interpreter: those run before the interpreter ends the threads that
 // still run and long before the C library's exit handlers destroy the
 // solver's and the worker pool's static state, so a compile still running on
-// a daemon thread is stopped and waited for while everything it uses exists.
+// a daemon thread is stopped and waited for while everything it uses exists;
+// one that cannot stop in time (a long grounding) ends the process at the
+// C library's exit, before that state goes (base/teardown.h).
 #include <Python.h>
 
 #include <cstdint>

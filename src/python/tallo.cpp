@@ -79,12 +79,16 @@ PyObject* compile(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
     return call_static(compile_signature, args, nargs, kwnames,
                        [](std::string model, std::uint32_t value_size, bool verbose,
                           std::optional<std::string> semiring) {
-                           // Ctrl-C cancels a long compile (and drops what it built).
-                           auto compiled = interruptible([&](std::stop_token cancel) -> Result<SharedModel> {
-                               Result<SemiringTag> tag = SharedModel::semiring_named(semiring);
-                               if (!tag) return tag.error();
-                               return SharedModel::compile(tag.value(), model, value_size, verbose, cancel);
-                           });
+                           // Ctrl-C abandons a long compile at once; it stops in the
+                           // background and drops what it built. It owns its inputs, as
+                           // it may outlive this call.
+                           auto compiled = interruptible(
+                               [model = std::move(model), semiring = std::move(semiring), value_size,
+                                verbose](std::stop_token cancel) -> Result<SharedModel> {
+                                   Result<SemiringTag> tag = SharedModel::semiring_named(semiring);
+                                   if (!tag) return tag.error();
+                                   return SharedModel::compile(tag.value(), model, value_size, verbose, cancel);
+                               });
                            return new_instance(PyTallo{unwrapped(std::move(compiled))});
                        });
 }

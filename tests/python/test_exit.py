@@ -74,6 +74,22 @@ EXIT_WHILE_COMPILING = textwrap.dedent("""
     time.sleep(random.uniform(0, 0.8))
 """)
 
+# A daemon thread compiles one rule with tens of thousands of body literals,
+# whose grounding takes half a minute or more and cannot be stopped; the main
+# thread leaves during it with the status it is given.
+EXIT_DURING_LONG_GROUNDING = textwrap.dedent("""
+    import sys, threading, time
+    import tallo
+
+    n = 30000
+    model = ('a <- source("/a", Probability).\\n' + "t if a and " + " and ".join(f"b{i}" for i in range(n))
+             + ".\\n" + "".join(f"b{i}.\\n" for i in range(n)) + 't -> target("/t").\\n')
+    threading.Thread(target=tallo.Tallo.compile, args=(model,), daemon=True).start()
+    time.sleep(1.0)
+    print("leaving")
+    sys.exit(int(sys.argv[1]))
+""")
+
 PARALLEL = 8
 
 
@@ -110,6 +126,20 @@ def test_exit_with_threads_inside_methods():
 
 def test_exit_while_compiles_run_in_the_solver():
     assert exit_failures(EXIT_WHILE_COMPILING, 120, 120) == []
+
+
+def test_exit_during_a_long_grounding_ends_soon_with_its_status():
+    environment = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    children = {status: subprocess.Popen([sys.executable, "-c", EXIT_DURING_LONG_GROUNDING, str(status)],
+                                         env=environment, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+                for status in (0, 3)}
+    for status, child in children.items():
+        try:
+            # Far less than the grounding takes, even on a quiet machine.
+            out, errors = child.communicate(timeout=15)
+        finally:
+            child.kill()
+        assert (child.returncode, out, errors) == (status, "leaving\n", "")
 
 
 # The child offers itself to the out-of-memory killer first, so that a batch

@@ -1,6 +1,8 @@
 """Ctrl-C during a long compile: the compile ends with KeyboardInterrupt soon
-after the signal, drops what it built, and the process compiles again."""
+after the signal, also during a grounding that cannot be stopped, drops what
+it built, and the process compiles again."""
 import os
+import queue
 import signal
 import subprocess
 import threading
@@ -86,3 +88,58 @@ def test_sigint_cancels_a_long_compile_and_the_process_compiles_again(tmp_path):
     assert child.returncode == 0, errors
     # An interrupt is no stop: nothing is reported on standard error.
     assert errors == "", errors
+
+
+# One rule with tens of thousands of body literals: the solver grounds it for
+# half a minute or more, and nothing stops its grounding from outside. Ctrl-C
+# during it raises at once; the abandoned compile grounds on in the background
+# and is dropped, while the process compiles and updates a small model and
+# then exits, without waiting for the grounding.
+LONG_GROUNDING_CHILD = r'''
+import time
+import tallo
+
+n = 30000
+model = ('a <- source("/a", Probability).\n' + "t if a and " + " and ".join(f"b{i}" for i in range(n)) + ".\n"
+         + "".join(f"b{i}.\n" for i in range(n)) + 't -> target("/t").\n')
+print("COMPILING", flush=True)
+try:
+    tallo.Tallo.compile(model)
+except KeyboardInterrupt:
+    print("INTERRUPTED", flush=True)
+else:
+    print("FINISHED", flush=True)
+
+small = tallo.Tallo.compile('a <- source("/a", Probability).\nt if a.\nt -> target("/t").\n')
+small.make_writer("/a").write([0.25], None)
+deadline = time.monotonic() + 30
+while small.get_values()[0] != [0.25] and time.monotonic() < deadline:
+    time.sleep(0.001)
+print("AGAIN", small.get_reactive_circuit().update(), flush=True)
+'''
+
+# Far less than the grounding takes, even on a quiet machine.
+INTERRUPT_BOUND = 5.0
+
+
+def test_sigint_during_a_long_grounding_raises_at_once_and_the_process_goes_on(tmp_path):
+    errors_path = tmp_path / "stderr"
+    with open(errors_path, "w") as errors_file:
+        child = subprocess.Popen(["/usr/bin/python3", "-c", LONG_GROUNDING_CHILD], stdout=subprocess.PIPE,
+                                 stderr=errors_file, text=True, env=dict(os.environ))
+    lines = queue.Queue()
+    threading.Thread(target=lambda: [lines.put(line.strip()) for line in child.stdout], daemon=True).start()
+    try:
+        assert lines.get(timeout=BOUND) == "COMPILING"
+        time.sleep(1.0)  # into the grounding, most likely; the outcome is the same before it
+        child.send_signal(signal.SIGINT)
+        assert lines.get(timeout=INTERRUPT_BOUND) == "INTERRUPTED"
+        assert lines.get(timeout=BOUND) == "AGAIN {'/t': [0.25]}"
+        # The exit does not wait for the grounding either.
+        child.wait(INTERRUPT_BOUND + 10)
+    finally:
+        if child.poll() is None:
+            child.kill()
+            child.wait()
+    assert child.returncode == 0
+    assert errors_path.read_text() == ""

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <optional>
 
@@ -72,6 +73,34 @@ TEST(Thread, RequestStopReachesTheWorksToken) {
     thread.request_stop();  // a second request changes nothing
     std::unique_lock lock(mutex);
     EXPECT_TRUE(changed.wait_for(lock, std::chrono::seconds(60), [&] { return saw_stop; }));
+}
+
+// The work owns what it shares with the test: the test may stop waiting first.
+TEST(StartDetached, RunsTheWorkOnADetachedThreadWithAtLeastTheStackAskedFor) {
+    struct Seen {
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::optional<std::size_t> size;  // guarded by `mutex`
+        bool detached = false;            // guarded by `mutex`
+    };
+    auto seen = std::make_shared<Seen>();
+    start_detached(3 * mib + 5, [seen] {
+        pthread_attr_t attributes;
+        int state = PTHREAD_CREATE_JOINABLE;
+        if (pthread_getattr_np(pthread_self(), &attributes) == 0) {
+            pthread_attr_getdetachstate(&attributes, &state);
+            pthread_attr_destroy(&attributes);
+        }
+        const std::size_t size = own_stack_size();
+        const std::lock_guard lock(seen->mutex);
+        seen->size = size;
+        seen->detached = state == PTHREAD_CREATE_DETACHED;
+        seen->changed.notify_one();
+    });
+    std::unique_lock lock(seen->mutex);
+    ASSERT_TRUE(seen->changed.wait_for(lock, std::chrono::seconds(60), [&] { return seen->size.has_value(); }));
+    EXPECT_GE(*seen->size, 3 * mib + 5);
+    EXPECT_TRUE(seen->detached);
 }
 
 TEST(StackSizeForLimit, TheLimitWithinTheLeastAndTheGreatest) {
