@@ -54,8 +54,8 @@ using Model = tallo::Tallo<tallo::LogProb>;
 void wait_for_leaf(Model& model, const std::string& name, double probability) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (std::chrono::steady_clock::now() < deadline) {
-        const std::vector<std::string> names = model.get_names();
-        const std::vector<tallo::Vector> values = model.get_values();
+        const std::vector<std::string> names = model.channels().get_names();
+        const std::vector<tallo::Vector> values = model.channels().get_values();
         for (std::size_t i = 0; i < names.size(); ++i) {
             if (names[i] == name && std::abs(values[i][0] - probability) < 1e-9) return;
         }
@@ -102,7 +102,7 @@ int main() {
     fmt::print("\ntallo demo: the model\n{}\n", model_text);
     try {
         Model model = Model::compile(model_text, 1, false);
-        std::printf("compiled: %zu leaves\n", model.get_names().size());
+        std::printf("compiled: %zu leaves\n", model.channels().get_names().size());
 
         auto rain = std::get<tallo::TypedWriter::Probability>(model.make_writer_for("rain").value().kind);
         auto sprinkler = std::get<tallo::TypedWriter::Boolean>(model.make_writer_for("sprinkler").value().kind);
