@@ -31,7 +31,8 @@ std::size_t boolean_width_of(const Tallo<S>& model) {
 // The first of `sources` whose topic is `channel`, or null.
 template <class Statement>
 const Statement* with_topic(const std::vector<Statement>& sources, const std::string& channel) {
-    const auto found = std::find_if(sources.begin(), sources.end(), [&](const Statement& s) { return s.topic == channel; });
+    const auto found =
+        std::find_if(sources.begin(), sources.end(), [&](const Statement& s) { return s.topic == channel; });
     return found == sources.end() ? nullptr : &*found;
 }
 

@@ -70,10 +70,11 @@ constexpr FastMethod update_leaf = released<&PyReactiveCircuit::circuit, update_
 constexpr auto add_sum_product_signature = documented<arg::IndexRows, arg::Text>(
     {class_name, "add_sum_product"}, "add_sum_product($self, sum_product, target_token)\n--\n\n");
 
-constexpr FastMethod add_sum_product = released<&PyReactiveCircuit::circuit, add_sum_product_signature, Raises::nothing>(
-    [](const RCVariant& circuit, const SumProduct& sum_product, const std::string& target_token) {
-        circuit.add_sum_product(sum_product, target_token);
-    });
+constexpr FastMethod add_sum_product =
+    released<&PyReactiveCircuit::circuit, add_sum_product_signature, Raises::nothing>(
+        [](const RCVariant& circuit, const SumProduct& sum_product, const std::string& target_token) {
+            circuit.add_sum_product(sum_product, target_token);
+        });
 
 constexpr auto adapt_signature =
     documented<arg::Float, arg::UInt32>({class_name, "adapt"}, "adapt($self, bin_size, number_bins)\n--\n\n");
@@ -103,8 +104,9 @@ constexpr auto gradient_update_signature =
                  "Reactive update with gradients unpacked by leaf name.\n"
                  "Raises `RuntimeError` if the semiring is not `ProbGradient`.");
 
-constexpr PyCFunction gradient_update = released<&PyReactiveCircuit::circuit, gradient_update_signature, Raises::RuntimeError>(
-    [](const RCVariant& circuit) { return circuit.gradient_update(); });
+constexpr PyCFunction gradient_update =
+    released<&PyReactiveCircuit::circuit, gradient_update_signature, Raises::RuntimeError>(
+        [](const RCVariant& circuit) { return circuit.gradient_update(); });
 
 constexpr auto full_gradient_update_signature =
     documented<>({class_name, "full_gradient_update"},
@@ -112,8 +114,9 @@ constexpr auto full_gradient_update_signature =
                  "Full (invalidating) update with gradients unpacked by leaf name.\n"
                  "Raises `RuntimeError` if the semiring is not `ProbGradient`.");
 
-constexpr PyCFunction full_gradient_update = released<&PyReactiveCircuit::circuit, full_gradient_update_signature, Raises::RuntimeError>(
-    [](const RCVariant& circuit) { return circuit.full_gradient_update(); });
+constexpr PyCFunction full_gradient_update =
+    released<&PyReactiveCircuit::circuit, full_gradient_update_signature, Raises::RuntimeError>(
+        [](const RCVariant& circuit) { return circuit.full_gradient_update(); });
 
 constexpr auto fit_signature = documented<arg::TextFloatMap, arg::Float, arg::Float, arg::OptionalTexts, arg::Float>(
     {class_name, "fit"},
@@ -153,8 +156,9 @@ constexpr FastMethod to_svg = released<&PyReactiveCircuit::circuit, to_svg_signa
 constexpr auto to_combined_svg_signature =
     documented<arg::Text>({class_name, "to_combined_svg"}, "to_combined_svg($self, path)\n--\n\n");
 
-constexpr FastMethod to_combined_svg = released<&PyReactiveCircuit::circuit, to_combined_svg_signature, Raises::OSError>(
-    [](const RCVariant& circuit, const std::string& path) { return circuit.to_combined_svg(path); });
+constexpr FastMethod to_combined_svg =
+    released<&PyReactiveCircuit::circuit, to_combined_svg_signature, Raises::OSError>(
+        [](const RCVariant& circuit, const std::string& path) { return circuit.to_combined_svg(path); });
 
 constexpr const char* class_doc = new_signature.doc;
 

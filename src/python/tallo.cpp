@@ -120,9 +120,10 @@ constexpr FastMethod make_writer_for = released<&PyTallo::model, make_writer_for
 constexpr auto make_categorical_writer_signature =
     documented<arg::Text>({class_name, "make_categorical_writer"}, "make_categorical_writer($self, channel)\n--\n\n");
 
-constexpr FastMethod make_categorical_writer = released<&PyTallo::model, make_categorical_writer_signature, Raises::RuntimeError>(
-    [](const SharedModel& model, const std::string& channel) { return model.make_categorical_writer(channel); },
-    [](TypedWriter writer) { return typed_writer_to_py(std::move(writer), 1); });
+constexpr FastMethod make_categorical_writer =
+    released<&PyTallo::model, make_categorical_writer_signature, Raises::RuntimeError>(
+        [](const SharedModel& model, const std::string& channel) { return model.make_categorical_writer(channel); },
+        [](TypedWriter writer) { return typed_writer_to_py(std::move(writer), 1); });
 
 constexpr auto make_timed_writer_signature = documented<arg::Text, arg::Float>(
     {class_name, "make_timed_writer"}, "make_timed_writer($self, channel, frequency)\n--\n\n");
@@ -140,8 +141,8 @@ constexpr PyCFunction stop_timed_writers = released<&PyTallo::model, stop_timed_
 
 constexpr auto get_names_signature = documented<>({class_name, "get_names"}, "get_names($self)\n--\n\n");
 
-constexpr PyCFunction get_names =
-    released<&PyTallo::model, get_names_signature, Raises::nothing>([](const SharedModel& model) { return model.names(); });
+constexpr PyCFunction get_names = released<&PyTallo::model, get_names_signature, Raises::nothing>(
+    [](const SharedModel& model) { return model.names(); });
 
 constexpr auto get_frequencies_signature =
     documented<>({class_name, "get_frequencies"}, "get_frequencies($self)\n--\n\n");
@@ -151,8 +152,8 @@ constexpr PyCFunction get_frequencies = released<&PyTallo::model, get_frequencie
 
 constexpr auto get_values_signature = documented<>({class_name, "get_values"}, "get_values($self)\n--\n\n");
 
-constexpr PyCFunction get_values =
-    released<&PyTallo::model, get_values_signature, Raises::nothing>([](const SharedModel& model) { return model.values(); });
+constexpr PyCFunction get_values = released<&PyTallo::model, get_values_signature, Raises::nothing>(
+    [](const SharedModel& model) { return model.values(); });
 
 // The docstring lines both source lookups share after their first; a macro,
 // so that each docstring stays one literal.
@@ -180,7 +181,8 @@ constexpr auto source_gradients_signature = documented<arg::TextFloatMap, arg::T
     "source_gradients($self, gradients, channel)\n--\n\n"
     "Returns the gradients for a single source looked up by **channel name**.\n" SOURCE_GRADIENTS_DOC);
 
-constexpr FastMethod source_gradients = released<&PyTallo::model, source_gradients_signature, Raises::RuntimeError>(source_gradients_of);
+constexpr FastMethod source_gradients =
+    released<&PyTallo::model, source_gradients_signature, Raises::RuntimeError>(source_gradients_of);
 
 constexpr auto get_parameter_groups_signature =
     documented<>({class_name, "get_parameter_groups"}, "get_parameter_groups($self)\n--\n\n");

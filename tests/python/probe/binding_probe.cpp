@@ -110,8 +110,8 @@ constexpr FastMethod refused =
 
 // `refusal` empty: the handle; else the error with that message.
 constexpr auto outcome_signature = documented<arg::Text>({Probe::name, "outcome"}, "outcome($self, refusal)");
-constexpr FastMethod outcome =
-    released<&Probe::handle, outcome_signature, Raises::RuntimeError>([](std::uint32_t handle, const std::string& refusal) {
+constexpr FastMethod outcome = released<&Probe::handle, outcome_signature, Raises::RuntimeError>(
+    [](std::uint32_t handle, const std::string& refusal) {
         return refusal.empty() ? Result<std::uint32_t>(handle) : Result<std::uint32_t>(Error{refusal});
     });
 
