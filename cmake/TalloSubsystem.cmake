@@ -70,15 +70,22 @@ function(tallo_unit_tests name)
   endif()
   add_executable(tallo_${name}_tests ${sources})
   set_target_properties(tallo_${name}_tests PROPERTIES UNITY_BUILD ${TALLO_UNITY_BUILD} UNITY_BUILD_MODE GROUP)
-  # The include check's own resolution says which files reach the header.
-  execute_process(
-    COMMAND ${Python3_EXECUTABLE} "${PROJECT_SOURCE_DIR}/cmake/check_includes.py" --reaching
-            src/circuit/reactive_circuit.h "${PROJECT_SOURCE_DIR}" ${sources}
-    OUTPUT_VARIABLE reaching RESULT_VARIABLE failed OUTPUT_STRIP_TRAILING_WHITESPACE)
-  if(failed)
-    message(FATAL_ERROR "cmake/check_includes.py --reaching failed for tests/cpp/${name}/")
+  # The include check's own resolution says which test files reach the
+  # header, asked once per configure run for every folder.
+  get_property(asked GLOBAL PROPERTY tallo_reaching_circuit SET)
+  if(NOT asked)
+    file(GLOB all_tests "${CMAKE_CURRENT_SOURCE_DIR}/cpp/*/*.cpp")
+    execute_process(
+      COMMAND ${Python3_EXECUTABLE} "${PROJECT_SOURCE_DIR}/cmake/check_includes.py" --reaching
+              src/circuit/reactive_circuit.h "${PROJECT_SOURCE_DIR}" ${all_tests}
+      OUTPUT_VARIABLE reaching RESULT_VARIABLE failed OUTPUT_STRIP_TRAILING_WHITESPACE)
+    if(failed)
+      message(FATAL_ERROR "cmake/check_includes.py --reaching failed")
+    endif()
+    string(REPLACE "\n" ";" reaching "${reaching}")
+    set_property(GLOBAL PROPERTY tallo_reaching_circuit "${reaching}")
   endif()
-  string(REPLACE "\n" ";" reaching "${reaching}")
+  get_property(reaching GLOBAL PROPERTY tallo_reaching_circuit)
   foreach(source IN LISTS sources)
     if(source IN_LIST reaching)
       set_source_files_properties("${source}" TARGET_DIRECTORY tallo_${name}_tests PROPERTIES UNITY_GROUP circuit)
