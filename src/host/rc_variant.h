@@ -2,6 +2,8 @@
 
 // RCVariant: one shared reactive circuit together with the tag of its
 // semiring, as a Python `ReactiveCircuit` object holds it.
+// for_prob_gradient: how a gradient operation of a circuit or of a model
+// (shared_model.h) refuses any semiring but ProbGradient.
 //
 // Guarantees:
 // - The tag always names the semiring of the held handle: it is the handle's
