@@ -163,7 +163,7 @@ double median(std::vector<double> times) {
 // normal form and the target's sum-of-products node, over the leaves that
 // compile created.
 double circuit_us(const tallo::Dnf& dnf, tallo::Tallo<tallo::LogProb>& model) {
-    const auto index = model.get_index_map();
+    const auto index = model.channels().get_index_map();
     const std::string& topic = model.targets().at(0).topic;
     std::vector<tallo::Leaf> leafs = model.circuit().lock()->leafs();
     tallo::ReactiveCircuit<tallo::LogProb> circuit(1);

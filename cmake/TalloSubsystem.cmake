@@ -6,64 +6,53 @@
 # file, for a cheaper rebuild while editing one file.
 option(TALLO_UNITY_BUILD "Compile each library and test folder as a few translation units" ON)
 
+# The layers of src/, lowest first, as ORDER in cmake/check_includes.py states
+# them (the one place that does): the include check and the links below
+# follow the same list.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/cmake/check_includes.py")
+file(STRINGS "${PROJECT_SOURCE_DIR}/cmake/check_includes.py" tallo_order_line REGEX "^ORDER = \\[")
+string(REGEX MATCHALL "\"[a-z_]+\"" tallo_layers "${tallo_order_line}")
+string(REPLACE "\"" "" tallo_layers "${tallo_layers}")
+if(NOT tallo_layers)
+  message(FATAL_ERROR "cmake/check_includes.py states no ORDER of the layers on one line")
+endif()
+
+# tallo_layer_below(NAME RESULT): the library of the layer right below NAME
+# (empty for the lowest); a folder with no place in the order stops.
+function(tallo_layer_below name result)
+  list(FIND tallo_layers ${name} position)
+  if(position LESS 0)
+    message(FATAL_ERROR "src/${name}/ has no place in the order (ORDER in cmake/check_includes.py)")
+  endif()
+  set(below "")
+  if(position GREATER 0)
+    math(EXPR position "${position} - 1")
+    list(GET tallo_layers ${position} layer)
+    set(below tallo_${layer})
+  endif()
+  set(${result} ${below} PARENT_SCOPE)
+endfunction()
+
 # tallo_subsystem(NAME DEPS <targets...>)
 #
 # Every folder under src/ is one subsystem library, tallo_<NAME>, built from
-# the .cpp files it holds (header-only until it has one). Dependencies point
-# one way: python -> host -> language -> channels -> circuit -> tracking ->
-# base; the CTest include_direction (check_includes.py) checks the includes.
+# the .cpp files it holds (header-only until it has one), linked to the layer
+# below it and to the outside libraries DEPS names. Dependencies point one
+# way, down the order; the CTest include_direction checks the includes.
 function(tallo_subsystem name)
   cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  tallo_layer_below(${name} below)
   file(GLOB sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/${name}/*.cpp")
   if(sources)
     add_library(tallo_${name} STATIC ${sources})
     set_target_properties(tallo_${name} PROPERTIES UNITY_BUILD ${TALLO_UNITY_BUILD})
     target_include_directories(tallo_${name} PUBLIC "${PROJECT_SOURCE_DIR}/src")
-    target_link_libraries(tallo_${name} PUBLIC ${ARG_DEPS})
+    target_link_libraries(tallo_${name} PUBLIC ${below} ${ARG_DEPS})
   else()
     add_library(tallo_${name} INTERFACE)
     target_include_directories(tallo_${name} INTERFACE "${PROJECT_SOURCE_DIR}/src")
-    target_link_libraries(tallo_${name} INTERFACE ${ARG_DEPS})
+    target_link_libraries(tallo_${name} INTERFACE ${below} ${ARG_DEPS})
   endif()
-endfunction()
-
-# tallo_reaches_circuit(FILE RESULT): whether FILE includes, directly or
-# through our own headers, the reactive circuit's header, on which most of
-# src/ sits. Our includes are resolved as the compiler does: beside the
-# including file, then in src/ and tests/cpp/. Answers are remembered for the
-# whole configure run.
-function(tallo_reaches_circuit file result)
-  get_property(known GLOBAL PROPERTY "tallo_reaches:${file}" SET)
-  if(known)
-    get_property(answer GLOBAL PROPERTY "tallo_reaches:${file}")
-    set(${result} ${answer} PARENT_SCOPE)
-    return()
-  endif()
-  set_property(GLOBAL PROPERTY "tallo_reaches:${file}" OFF)  # ends include cycles
-  set(answer OFF)
-  file(STRINGS "${file}" lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
-  get_filename_component(beside "${file}" DIRECTORY)
-  foreach(line IN LISTS lines)
-    string(REGEX REPLACE "^[^\"]*\"([^\"]*)\".*$" "\\1" included "${line}")
-    if(included STREQUAL "circuit/reactive_circuit.h")
-      set(answer ON)
-      break()
-    endif()
-    foreach(folder "${beside}" "${PROJECT_SOURCE_DIR}/src" "${PROJECT_SOURCE_DIR}/tests/cpp")
-      if(EXISTS "${folder}/${included}")
-        tallo_reaches_circuit("${folder}/${included}" reaches)
-        if(reaches)
-          set(answer ON)
-        endif()
-        break()
-      endif()
-    endforeach()
-    if(answer)
-      break()
-    endif()
-  endforeach()
-  set_property(GLOBAL PROPERTY "tallo_reaches:${file}" ${answer})
-  set(${result} ${answer} PARENT_SCOPE)
 endfunction()
 
 # tallo_unit_tests(NAME DEPS <targets...>)
@@ -81,9 +70,24 @@ function(tallo_unit_tests name)
   endif()
   add_executable(tallo_${name}_tests ${sources})
   set_target_properties(tallo_${name}_tests PROPERTIES UNITY_BUILD ${TALLO_UNITY_BUILD} UNITY_BUILD_MODE GROUP)
+  # The include check's own resolution says which test files reach the
+  # header, asked once per configure run for every folder.
+  get_property(asked GLOBAL PROPERTY tallo_reaching_circuit SET)
+  if(NOT asked)
+    file(GLOB all_tests "${CMAKE_CURRENT_SOURCE_DIR}/cpp/*/*.cpp")
+    execute_process(
+      COMMAND ${Python3_EXECUTABLE} "${PROJECT_SOURCE_DIR}/cmake/check_includes.py" --reaching
+              src/circuit/reactive_circuit.h "${PROJECT_SOURCE_DIR}" ${all_tests}
+      OUTPUT_VARIABLE reaching RESULT_VARIABLE failed OUTPUT_STRIP_TRAILING_WHITESPACE)
+    if(failed)
+      message(FATAL_ERROR "cmake/check_includes.py --reaching failed")
+    endif()
+    string(REPLACE "\n" ";" reaching "${reaching}")
+    set_property(GLOBAL PROPERTY tallo_reaching_circuit "${reaching}")
+  endif()
+  get_property(reaching GLOBAL PROPERTY tallo_reaching_circuit)
   foreach(source IN LISTS sources)
-    tallo_reaches_circuit("${source}" reaches)
-    if(reaches)
+    if(source IN_LIST reaching)
       set_source_files_properties("${source}" TARGET_DIRECTORY tallo_${name}_tests PROPERTIES UNITY_GROUP circuit)
     else()
       set_source_files_properties("${source}" TARGET_DIRECTORY tallo_${name}_tests PROPERTIES UNITY_GROUP plain)

@@ -1,15 +1,16 @@
 #!/usr/bin/python3
 """Keeps the plan of the folders true: check_includes.py <project root>.
 
+The order of the layers is ORDER below, stated here only: CMake reads it to
+link each subsystem library to the one below it (cmake/TalloSubsystem.cmake).
+
 Every #include in the C++ files under src/, tests/cpp/, tests/python/probe/,
 bench/ and examples/ is resolved the way the compiler resolves it (a quoted
 include first beside the including file, then along the include path that
 file is built with) and must obey these rules:
 
 - A file of src/<folder>/ includes headers of its own folder or of a folder
-  below it in the order
-      python -> host -> language -> channels -> circuit -> tracking -> base
-  and never test code.
+  below it in ORDER, and never test code.
 - The tests of a folder (tests/cpp/<folder>/) include the src/ headers that
   folder may include, their own test helpers, and the shared helpers directly
   in tests/cpp/. A shared helper is used by every folder's tests, so it
@@ -25,13 +26,19 @@ file is built with) and must obey these rules:
 Each file is read line by line; nothing in a comment or a string (a bracket,
 a semicolon) hides the lines after it. Every include that breaks a rule is
 printed as file:line with the rule it breaks; any one fails the check.
+
+check_includes.py --reaching <header> <project root> <file>... prints, one a
+line and as given, the files that include <header> (relative to the root)
+directly or through the project's own headers, each include resolved as the
+check resolves it. CMake groups the test files by it.
 """
 import os
 import re
 import sys
 from pathlib import Path
 
-# Lowest first: a folder may include its own and those before it.
+# Lowest first: a folder may include its own and those before it. Kept on
+# one line: CMake reads it (cmake/TalloSubsystem.cmake).
 ORDER = ["base", "tracking", "circuit", "channels", "language", "host", "python"]
 
 SUFFIXES = {".h", ".hpp", ".cpp", ".cc"}
@@ -194,9 +201,38 @@ def check(root, allowances=ALLOWED_FOR_NOW):
     return broken, len(files)
 
 
+def reaching(root, header, files):
+    """Those of `files` that include `header` (relative to root), directly or
+    through the project's files, in the order given."""
+    root = Path(root).resolve()
+    wanted = Path(os.path.normpath(header))
+    known = {}
+
+    def reaches(path):
+        if path not in known:
+            known[path] = False  # ends include cycles
+            place = place_of(path.relative_to(root), root)
+            search = place.search if isinstance(place, Place) else [root / "src"]
+            for _, text, quoted in directives(path):
+                target = resolve(text, quoted, path, search, root)
+                if target is not None and (target == wanted or reaches(root / target)):
+                    known[path] = True
+                    break
+        return known[path]
+
+    return [file for file in files if reaches(Path(file).resolve())]
+
+
+USAGE = "usage: check_includes.py <project root>\n       check_includes.py --reaching <header> <project root> <file>..."
+
+
 def main(argv, allowances=ALLOWED_FOR_NOW):
-    if len(argv) != 1:
-        print("usage: check_includes.py <project root>", file=sys.stderr)
+    if argv[:1] == ["--reaching"] and len(argv) >= 3:
+        for file in reaching(argv[2], argv[1], argv[3:]):
+            print(file)
+        return 0
+    if len(argv) != 1 or argv[0].startswith("--"):
+        print(USAGE, file=sys.stderr)
         return 2
     broken, checked = check(argv[0], allowances)
     for line in broken:

@@ -169,6 +169,24 @@ class CheckIncludesTest(unittest.TestCase):
         self.assertEqual(code, 1, out)
         self.assertIn("tests/cpp/host/x_test.cpp: no longer includes tests/cpp/circuit/checks.h", out)
 
+    def test_reaching_follows_includes_as_the_check_resolves_them(self):
+        files = CLEAN | {
+            "src/circuit/a.h": '#include "b.h"\n',  # a cycle through b.h
+            "src/circuit/b.h": '#include "a.h"\n#include "leaf.h"\n',
+            "tests/cpp/circuit/via_helper_test.cpp": '#include "circuit/checks.h"\n#include "../../../src/circuit/a.h"\n',
+            "tests/cpp/circuit/commented_test.cpp": '// #include "circuit/leaf.h"\n#include "base/panic.h"\n',
+            "tests/cpp/circuit/cycle_test.cpp": '#include "circuit/b.h"\n',
+        }
+        with tempfile.TemporaryDirectory() as root:
+            plant(root, files)
+            tests = [str(Path(root) / "tests/cpp/circuit" / name)
+                     for name in ["via_helper_test.cpp", "commented_test.cpp", "leaf_test.cpp", "cycle_test.cpp"]]
+            out = io.StringIO()
+            with contextlib.redirect_stdout(out):
+                code = check_includes.main(["--reaching", "src/circuit/leaf.h", root, *tests])
+        self.assertEqual(code, 0, out.getvalue())
+        self.assertEqual(out.getvalue().splitlines(), [tests[0], tests[2], tests[3]])
+
 
 if __name__ == "__main__":
     unittest.main()

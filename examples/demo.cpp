@@ -81,9 +81,9 @@ bool settled(double shown, double wanted) {
 // new inputs. Bounded, so a lost message stops the demo with a message.
 void wait_for_leaves(const Model& model, const Expected& expected) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    const std::vector<std::string> names = model.get_names();
+    const std::vector<std::string> names = model.channels().get_names();
     for (;;) {
-        const std::vector<tallo::Vector> values = model.get_values();
+        const std::vector<tallo::Vector> values = model.channels().get_values();
         const auto late = std::find_if(expected.begin(), expected.end(), [&](const auto& leaf) {
             const auto at = std::find(names.begin(), names.end(), leaf.first);
             return at == names.end() || !settled(values[at - names.begin()][0], leaf.second);
@@ -135,7 +135,7 @@ int main() {
     fmt::print("\ntallo demo: the model\n{}\n", model_text);
     try {
         Model model = Model::compile(model_text, 1, false);
-        std::printf("compiled: %zu leaves\n", model.get_names().size());
+        std::printf("compiled: %zu leaves\n", model.channels().get_names().size());
 
         auto rain = std::get<tallo::TypedWriter::Probability>(model.make_writer_for("rain").value().kind);
         auto sprinkler = std::get<tallo::TypedWriter::Boolean>(model.make_writer_for("sprinkler").value().kind);

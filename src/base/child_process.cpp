@@ -19,31 +19,6 @@ namespace tallo {
 
 namespace {
 
-// A file descriptor closed when its owner goes.
-class Descriptor {
-public:
-    Descriptor() noexcept = default;
-    explicit Descriptor(int descriptor) noexcept : descriptor_(descriptor) {}
-    Descriptor(Descriptor&& other) noexcept : descriptor_(std::exchange(other.descriptor_, -1)) {}
-    Descriptor& operator=(Descriptor&& other) noexcept {
-        if (this != &other) {
-            close();
-            descriptor_ = std::exchange(other.descriptor_, -1);
-        }
-        return *this;
-    }
-    ~Descriptor() { close(); }
-
-    int get() const noexcept { return descriptor_; }
-    bool open() const noexcept { return descriptor_ >= 0; }
-    void close() noexcept {
-        if (descriptor_ >= 0) ::close(std::exchange(descriptor_, -1));
-    }
-
-private:
-    int descriptor_ = -1;
-};
-
 struct Pipe {
     Descriptor read;
     Descriptor write;

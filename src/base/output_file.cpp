@@ -18,6 +18,10 @@ Error os_error(int error_number) {
     return Error{messages::os_error(description, error_number)};
 }
 
+void Descriptor::close() noexcept {
+    if (descriptor_ >= 0) ::close(std::exchange(descriptor_, -1));
+}
+
 Result<OutputFile> OutputFile::create(const std::string& path) {
     if (path.find('\0') != std::string::npos) return Error{std::string(messages::nul_in_file_name())};
     int descriptor;
@@ -25,28 +29,12 @@ Result<OutputFile> OutputFile::create(const std::string& path) {
         descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     } while (descriptor < 0 && errno == EINTR);
     if (descriptor < 0) return os_error(errno);
-    return OutputFile(descriptor);
-}
-
-OutputFile::OutputFile(OutputFile&& other) noexcept : descriptor_(std::exchange(other.descriptor_, -1)) {}
-
-OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
-    if (this != &other) {
-        close();
-        descriptor_ = std::exchange(other.descriptor_, -1);
-    }
-    return *this;
-}
-
-OutputFile::~OutputFile() { close(); }
-
-void OutputFile::close() noexcept {
-    if (descriptor_ >= 0) ::close(std::exchange(descriptor_, -1));
+    return OutputFile(Descriptor(descriptor));
 }
 
 std::optional<Error> OutputFile::write_all(std::string_view text) {
     while (!text.empty()) {
-        const ssize_t written = ::write(descriptor_, text.data(), text.size());
+        const ssize_t written = ::write(descriptor_.get(), text.data(), text.size());
         if (written < 0) {
             if (errno == EINTR) continue;
             return os_error(errno);
@@ -58,7 +46,7 @@ std::optional<Error> OutputFile::write_all(std::string_view text) {
 }
 
 std::optional<Error> OutputFile::sync() {
-    while (::fsync(descriptor_) != 0) {
+    while (::fsync(descriptor_.get()) != 0) {
         if (errno != EINTR) return os_error(errno);
     }
     return std::nullopt;

@@ -1,5 +1,6 @@
 #pragma once
 
+// Descriptor: the owner of one file descriptor, which it closes when it goes.
 // OutputFile: a file opened for writing, with the failures a host sees as
 // recoverable error values rather than stops.
 //
@@ -14,36 +15,55 @@
 //   interrupted by a signal.
 // - Errors from the operating system read "<description> (os error <n>)",
 //   the description being the C library's text for the error number.
-// - The file is closed when the owner is destroyed (move-only).
+// - A Descriptor is move-only: a move hands the descriptor over and leaves
+//   the source owning none (-1); closing, assigning over it or destroying it
+//   closes the descriptor it owns, once. An OutputFile owns its file's
+//   Descriptor: it is move-only and closes the file when destroyed.
 //
 // Thread-safety: none of its own; one owner uses it at a time.
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "base/result.h"
 
 namespace tallo {
 
+class Descriptor {
+public:
+    Descriptor() noexcept = default;
+    explicit Descriptor(int descriptor) noexcept : descriptor_(descriptor) {}
+    Descriptor(Descriptor&& other) noexcept : descriptor_(std::exchange(other.descriptor_, -1)) {}
+    Descriptor& operator=(Descriptor&& other) noexcept {
+        if (this != &other) {
+            close();
+            descriptor_ = std::exchange(other.descriptor_, -1);
+        }
+        return *this;
+    }
+    ~Descriptor() { close(); }
+
+    int get() const noexcept { return descriptor_; }
+    bool open() const noexcept { return descriptor_ >= 0; }
+    void close() noexcept;
+
+private:
+    int descriptor_ = -1;
+};
+
 class OutputFile {
 public:
     static Result<OutputFile> create(const std::string& path);
-
-    OutputFile(OutputFile&& other) noexcept;
-    OutputFile& operator=(OutputFile&& other) noexcept;
-    OutputFile(const OutputFile&) = delete;
-    OutputFile& operator=(const OutputFile&) = delete;
-    ~OutputFile();
 
     // Nothing on success, else the first error.
     std::optional<Error> write_all(std::string_view text);
     std::optional<Error> sync();
 
 private:
-    explicit OutputFile(int descriptor) noexcept : descriptor_(descriptor) {}
-    void close() noexcept;
+    explicit OutputFile(Descriptor descriptor) noexcept : descriptor_(std::move(descriptor)) {}
 
-    int descriptor_ = -1;
+    Descriptor descriptor_;
 };
 
 // The error of an operating-system call that failed with `error_number`.

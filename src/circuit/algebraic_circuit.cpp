@@ -167,7 +167,7 @@ Vector AlgebraicCircuit::evaluate(const EvaluationView& view) const {
             values[c] = leafs[source.index].value.view();
         } else {
             const Vector* memory = view.structure.find_edge(source.index);
-            if (!memory) stop(messages::unwrap_none());
+            if (!memory) stop(messages::not_live());
             values[c] = memory->view();
         }
         exact = exact && values[c].size() == value_size_;

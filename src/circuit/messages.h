@@ -9,6 +9,11 @@
 
 namespace tallo::messages {
 
+// A node, edge, edge memory or column looked up that the circuit does not hold
+// (never made, or removed): the absent-value text of base/messages.h,
+// "called `Option::unwrap()` on a `None` value".
+std::string_view not_live();
+
 // A circuit asked for with a batch width of 0:
 // "value_size needs to be positive integer greater than 0!"
 std::string_view value_size_zero();

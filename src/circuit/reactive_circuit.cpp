@@ -84,7 +84,7 @@ void ReactiveCircuit<S>::add_rows(std::uint32_t node_index, const std::vector<st
 
 template <class S>
 void ReactiveCircuit<S>::mark_dirty(std::uint32_t node) {
-    if (!structure_.contains_node(node)) stop(messages::unwrap_none());
+    if (!structure_.contains_node(node)) stop(messages::not_live());
     dirty_.insert(node);
 }
 

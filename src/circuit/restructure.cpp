@@ -65,10 +65,10 @@ std::pair<std::uint32_t, std::uint32_t> ReactiveCircuit<S>::add_root(std::uint32
 template <class S>
 std::uint32_t ReactiveCircuit<S>::disconnect(std::uint32_t consumer, std::uint32_t producer) {
     const std::optional<std::uint32_t> edge = structure_.edge_between(consumer, producer);
-    if (!edge) stop(messages::unwrap_none());
+    if (!edge) stop(messages::not_live());
     AlgebraicCircuit& reader = structure_.node(consumer);
     const auto found = reader.edge_columns().find(*edge);
-    if (found == reader.edge_columns().end()) stop(messages::unwrap_none());
+    if (found == reader.edge_columns().end()) stop(messages::not_live());
     const std::uint32_t column = found->second;
     const std::vector<std::uint32_t> rows = reader.minterms_containing_col(column);
     if (rows.empty()) stop(messages::index_out_of_bounds(0, 0));
@@ -126,7 +126,7 @@ void ReactiveCircuit<S>::lift_leaf(std::uint32_t leaf) {
         // Terms that were the leaf alone leave nothing in the part; each comes
         // back in the consumer as a term of its own.
         const auto leaf_column = in_scope->leaf_columns().find(leaf);
-        if (leaf_column == in_scope->leaf_columns().end()) stop(messages::unwrap_none());
+        if (leaf_column == in_scope->leaf_columns().end()) stop(messages::not_live());
         const AlgebraicCircuit::Term leaf_alone{leaf_column->second};
         const auto alone =
             static_cast<std::size_t>(std::count(in_scope->minterms().begin(), in_scope->minterms().end(), leaf_alone));
@@ -208,7 +208,7 @@ void ReactiveCircuit<S>::drop_leaf(std::uint32_t leaf) {
 
 template <class S>
 std::vector<std::uint32_t> ReactiveCircuit<S>::levels_for(const std::vector<double>& boundaries) const {
-    if (leafs_.empty()) stop(messages::unwrap_none());
+    if (leafs_.empty()) stop(messages::unwrap_none());  // no leaf to place: the absent-value stop
     std::vector<double> frequencies;
     frequencies.reserve(leafs_.size());
     for (const Leaf& leaf : leafs_) frequencies.push_back(leaf.frequency);

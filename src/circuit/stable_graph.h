@@ -337,12 +337,12 @@ private:
 
     template <class T>
     static T* checked(T* found) {
-        if (!found) stop(messages::unwrap_none());
+        if (!found) stop(messages::not_live());
         return found;
     }
 
     NodeIndex endpoint(EdgeIndex e, int direction) const {
-        if (!contains_edge(e)) stop(messages::unwrap_none());
+        if (!contains_edge(e)) stop(messages::not_live());
         return edges_[e].node[direction];
     }
 

@@ -50,23 +50,24 @@ TokenValues RCVariant::full_update() const {
 }
 
 Result<gradients::Unpacked> RCVariant::gradient_update() const {
-    const auto* handle = gradient_handle();
-    if (!handle) return Error{messages::requires_prob_gradient("gradient_update")};
-    return gradients::gradient_update(*handle->lock());
+    return for_prob_gradient<SharedCircuit>("gradient_update", handle_, [](const SharedCircuit<ProbGradient>& handle) {
+        return Result<gradients::Unpacked>(gradients::gradient_update(*handle.lock()));
+    });
 }
 
 Result<gradients::Unpacked> RCVariant::full_gradient_update() const {
-    const auto* handle = gradient_handle();
-    if (!handle) return Error{messages::requires_prob_gradient("full_gradient_update")};
-    return gradients::full_gradient_update(*handle->lock());
+    return for_prob_gradient<SharedCircuit>(
+        "full_gradient_update", handle_, [](const SharedCircuit<ProbGradient>& handle) {
+            return Result<gradients::Unpacked>(gradients::full_gradient_update(*handle.lock()));
+        });
 }
 
 std::optional<Error> RCVariant::fit(const gradients::Derivatives& gradients, double lr, double loss,
                                     const std::optional<std::vector<std::string>>& atoms, double timestamp) const {
-    const auto* handle = gradient_handle();
-    if (!handle) return Error{messages::requires_prob_gradient("fit")};
-    gradients::fit(*handle->lock(), gradients, lr, loss, atoms, timestamp);
-    return std::nullopt;
+    return for_prob_gradient<SharedCircuit>("fit", handle_, [&](const SharedCircuit<ProbGradient>& handle) {
+        gradients::fit(*handle.lock(), gradients, lr, loss, atoms, timestamp);
+        return std::optional<Error>();
+    });
 }
 
 void RCVariant::lift_leaf(std::uint32_t index) const {

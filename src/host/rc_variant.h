@@ -2,6 +2,8 @@
 
 // RCVariant: one shared reactive circuit together with the tag of its
 // semiring, as a Python `ReactiveCircuit` object holds it.
+// for_prob_gradient: how a gradient operation of a circuit or of a model
+// (shared_model.h) refuses any semiring but ProbGradient.
 //
 // Guarantees:
 // - The tag always names the semiring of the held handle: it is the handle's
@@ -14,6 +16,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <variant>
@@ -24,8 +27,21 @@
 #include "circuit/reactive_circuit.h"
 #include "circuit/semiring.h"
 #include "host/gradients.h"
+#include "host/messages.h"
 
 namespace tallo::host {
+
+// What f returns given the ProbGradient alternative of `held`, a variant of
+// one Of<S> per semiring; when it holds another semiring's, the refusal of
+// `operation` with the requires-ProbGradient text, and f is not called. The
+// one refusal of every gradient operation of a circuit or a model.
+template <template <class> class Of, class Variant, class F>
+auto for_prob_gradient(std::string_view operation, Variant& held, F&& f)
+    -> decltype(f(std::get<Of<ProbGradient>>(held))) {
+    auto* gradient = std::get_if<Of<ProbGradient>>(&held);
+    if (!gradient) return Error{messages::requires_prob_gradient(operation)};
+    return f(*gradient);
+}
 
 using TokenValues = std::unordered_map<std::string, Vector>;
 using SumProduct = std::vector<std::vector<std::uint32_t>>;
@@ -91,11 +107,6 @@ public:
     std::optional<Error> to_combined_svg(const std::string& path) const;
 
 private:
-    // The handle when the circuit is a ProbGradient one, else null.
-    const SharedCircuit<ProbGradient>* gradient_handle() const noexcept {
-        return std::get_if<SharedCircuit<ProbGradient>>(&handle_);
-    }
-
     SemiringTypes::map<std::variant, SharedCircuit> handle_;
 };
 

@@ -28,6 +28,14 @@ std::size_t boolean_width_of(const Tallo<S>& model) {
     return one_element_per_slot ? std::max<std::size_t>(model.value_size(), 1) : 1;
 }
 
+// The first of `sources` whose topic is `channel`, or null.
+template <class Statement>
+const Statement* with_topic(const std::vector<Statement>& sources, const std::string& channel) {
+    const auto found =
+        std::find_if(sources.begin(), sources.end(), [&](const Statement& s) { return s.topic == channel; });
+    return found == sources.end() ? nullptr : &*found;
+}
+
 template <class S>
 Result<SourceWriter> with_width(const Tallo<S>& model, Result<TypedWriter> writer) {
     if (!writer) return writer.error();
@@ -51,7 +59,7 @@ SharedModel SharedModel::compile(SemiringTag tag, const std::string& model, std:
                                  std::stop_token cancel) {
     return dispatch(tag, [&]<class S>() {
         return SharedModel(
-            Shared<TalloVariant>::make(TalloVariant(Tallo<S>::compile(model, value_size, verbose, cancel))));
+            Shared<Models>::make(std::in_place_type<Tallo<S>>, Tallo<S>::compile(model, value_size, verbose, cancel)));
     });
 }
 
@@ -60,15 +68,13 @@ RCVariant SharedModel::circuit() const {
 }
 
 void SharedModel::read(std::uint32_t leaf, const std::string& channel, bool invert) const {
-    with_model([&](auto& model) { model.read(leaf, channel, invert); });
+    with_model([&](auto& model) { model.channels().read(leaf, channel, invert); });
 }
 
 Result<SourceWriter> SharedModel::make_writer(const std::string& channel) const {
     return with_model([&](auto& model) -> Result<SourceWriter> {
-        const auto& sources = model.sources();
-        const auto source = std::find_if(sources.begin(), sources.end(),
-                                         [&](const Source& s) { return s.topic == channel; });
-        if (source == sources.end()) return Error{messages::no_source_with_channel(channel)};
+        const Source* source = with_topic(model.sources(), channel);
+        if (!source) return Error{messages::no_source_with_channel(channel)};
         return with_width(model, model.make_writer_for(source->atom));
     });
 }
@@ -79,46 +85,40 @@ Result<SourceWriter> SharedModel::make_writer_for(const std::string& source_name
 
 Result<TypedWriter> SharedModel::make_categorical_writer(const std::string& channel) const {
     return with_model([&](auto& model) -> Result<TypedWriter> {
-        const auto& sources = model.categorical_sources();
-        const auto source = std::find_if(sources.begin(), sources.end(),
-                                         [&](const CategoricalSource& s) { return s.topic == channel; });
-        if (source == sources.end()) return Error{messages::no_categorical_source_with_channel(channel)};
+        const CategoricalSource* source = with_topic(model.categorical_sources(), channel);
+        if (!source) return Error{messages::no_categorical_source_with_channel(channel)};
         const std::size_t n_categories = source->categories.size();
         const std::size_t value_size = model.value_size();
-        IpcWriter writer(model.get_or_create_sender(channel));
+        IpcWriter writer(model.channels().get_or_create_sender(channel));
         return TypedWriter{TypedWriter::Categorical{std::move(writer), n_categories, value_size}};
     });
 }
 
 Shared<Vector> SharedModel::make_timed_writer(const std::string& channel, double frequency) const {
-    return with_model([&](auto& model) { return model.make_timed_writer(channel, frequency); });
+    return with_model([&](auto& model) { return model.channels().make_timed_writer(channel, frequency); });
 }
 
 void SharedModel::stop_timed_writers() const {
-    with_model([](auto& model) { model.stop_timed_writers(); });
+    with_model([](auto& model) { model.channels().stop_timed_writers(); });
 }
 
 std::vector<std::string> SharedModel::names() const {
-    return with_model([](auto& model) { return model.get_names(); });
+    return with_model([](auto& model) { return model.channels().get_names(); });
 }
 
 std::vector<double> SharedModel::frequencies() const {
-    return with_model([](auto& model) { return model.get_frequencies(); });
+    return with_model([](auto& model) { return model.channels().get_frequencies(); });
 }
 
 std::vector<Vector> SharedModel::values() const {
-    return with_model([](auto& model) { return model.get_values(); });
+    return with_model([](auto& model) { return model.channels().get_values(); });
 }
 
 Result<gradients::Derivatives> SharedModel::source_gradients(const gradients::Derivatives& gradients,
                                                              const std::string& key) const {
-    return with_model([&]<class S>(Tallo<S>& model) -> Result<gradients::Derivatives> {
-        if constexpr (S::tag != SemiringTag::ProbGradient) {
-            return Error{messages::requires_prob_gradient("source_gradients")};
-        } else {
-            return gradients::source_gradients(gradients, key, model.sources(), model.categorical_sources(),
-                                               model.comparisons());
-        }
+    return with_gradient_model("source_gradients", [&](Tallo<ProbGradient>& model) {
+        return Result<gradients::Derivatives>(gradients::source_gradients(
+            gradients, key, model.sources(), model.categorical_sources(), model.comparisons()));
     });
 }
 
@@ -129,14 +129,10 @@ ParameterGroups SharedModel::parameter_groups() const {
 std::optional<Error> SharedModel::fit_parameters(const gradients::Derivatives& gradients, double lr, double loss,
                                                  const std::optional<std::vector<std::string>>& parameters,
                                                  double timestamp) const {
-    return with_model([&]<class S>(Tallo<S>& model) -> std::optional<Error> {
-        if constexpr (S::tag != SemiringTag::ProbGradient) {
-            return Error{messages::requires_prob_gradient("fit_parameters")};
-        } else {
-            gradients::fit_parameters(*model.circuit().lock(), model.parameter_groups(), gradients, lr, loss,
-                                      parameters, timestamp);
-            return std::nullopt;
-        }
+    return with_gradient_model("fit_parameters", [&](Tallo<ProbGradient>& model) {
+        gradients::fit_parameters(*model.circuit().lock(), model.parameter_groups(), gradients, lr, loss, parameters,
+                                  timestamp);
+        return std::optional<Error>();
     });
 }
 

@@ -1,16 +1,16 @@
 #pragma once
 
-// TalloVariant: a compiled model together with the tag of its semiring.
-// SharedModel: the handle through which a Python `Tallo` object reaches one,
-// behind the model's mutex, with the operations of the class.
+// SharedModel: the handle through which a Python `Tallo` object reaches one
+// compiled model, behind the model's mutex, with the operations of the class.
 //
 // Guarantees:
-// - The tag is the held model's position in the variant, so it sits inside
-//   the model's mutex with the model and never changes.
-// - Every operation of SharedModel holds the model's mutex for its whole
-//   duration, and the circuit's mutex (taken after it) only while it reads or
-//   changes the circuit. A stop while the model's mutex is held poisons it, so
-//   that every later operation stops with the poisoned-mutex text.
+// - The model is held as the alternative of its semiring in a variant whose
+//   alternatives follow the semiring list: its position is the model's tag,
+//   inside the model's mutex with the model, and never changes.
+// - Every operation holds the model's mutex for its whole duration, and the
+//   circuit's mutex (taken after it) only while it reads or changes the
+//   circuit. A stop while the model's mutex is held poisons it, so that every
+//   later operation stops with the poisoned-mutex text.
 // - Operations touch no Python object: callers run them with the interpreter
 //   lock released (except `circuit`, which is short and takes no other lock).
 // - Refusals the host is meant to see come back as `Error` values with their
@@ -20,6 +20,7 @@
 #include <optional>
 #include <stop_token>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <variant>
@@ -38,25 +39,6 @@ namespace tallo::host {
 
 // A parameter-group key to the names of its cause leaves.
 using ParameterGroups = ParameterGroupTable;
-
-class TalloVariant {
-public:
-    template <class S>
-    explicit TalloVariant(Tallo<S> model) : model_(std::in_place_type<Tallo<S>>, std::move(model)) {}
-
-    // The variant's alternatives follow the semiring list, so the position
-    // of the held model is its semiring's tag.
-    SemiringTag tag() const noexcept { return static_cast<SemiringTag>(model_.index()); }
-
-    // Calls f(model) with the model of the variant's semiring.
-    template <class F>
-    decltype(auto) visit(F&& f) {
-        return dispatch(tag(), [&]<class S>() -> decltype(auto) { return f(std::get<Tallo<S>>(model_)); });
-    }
-
-private:
-    SemiringTypes::map<std::variant, Tallo> model_;
-};
 
 // A writer for one source, with the number of slots a boolean write fills:
 // 1, except in Fuzzy and Boolean models with more than one batch slot, whose
@@ -120,16 +102,29 @@ public:
                                         double timestamp) const;
 
 private:
-    explicit SharedModel(Shared<TalloVariant> model) : model_(std::move(model)) {}
+    // One alternative per semiring, in the order of the semiring list.
+    using Models = SemiringTypes::map<std::variant, Tallo>;
+
+    explicit SharedModel(Shared<Models> model) : model_(std::move(model)) {}
 
     // Calls f(model) with the model's mutex held.
     template <class F>
     decltype(auto) with_model(F&& f) const {
         auto guard = model_.lock();
-        return guard->visit(std::forward<F>(f));
+        Models& models = *guard;
+        return dispatch(static_cast<SemiringTag>(models.index()),
+                        [&]<class S>() -> decltype(auto) { return f(std::get<Tallo<S>>(models)); });
     }
 
-    Shared<TalloVariant> model_;
+    // Calls f(model) with the model's mutex held when it is a ProbGradient
+    // model, else refuses `operation` (for_prob_gradient) with it held.
+    template <class F>
+    auto with_gradient_model(std::string_view operation, F&& f) const {
+        auto guard = model_.lock();
+        return for_prob_gradient<Tallo>(operation, *guard, std::forward<F>(f));
+    }
+
+    Shared<Models> model_;
 };
 
 }  // namespace tallo::host

@@ -30,7 +30,7 @@
 // - After compile the statement lists, `comparisons` and `parameter_groups`
 //   do not change, and are read through their const accessors; the model's
 //   manager owns the shared circuit and the senders, which writers reach only
-//   through `make_writer_for`, `get_or_create_sender` and `make_timed_writer`.
+//   through `make_writer_for` and the manager's own operations (`channels`).
 // - No lock of its own: the owner serialises calls. compile takes the
 //   circuit's lock only for short spans and holds no other lock meanwhile.
 //
@@ -91,20 +91,12 @@ public:
     // The shared circuit of the model's leaves and its target's node.
     const SharedCircuit<S>& circuit() const noexcept { return manager_.circuit(); }
 
-    // The manager's operations (channels/manager.h).
-    void read(std::uint32_t leaf, const std::string& channel, bool invert) { manager_.read(leaf, channel, invert); }
-    IpcSender get_or_create_sender(const std::string& channel) { return manager_.get_or_create_sender(channel); }
-    std::optional<IpcSender> registered_sender(const std::string& channel) const {
-        return manager_.registered_sender(channel);
-    }
-    Shared<Vector> make_timed_writer(const std::string& channel, double frequency) {
-        return manager_.make_timed_writer(channel, frequency);
-    }
-    void stop_timed_writers() { manager_.stop_timed_writers(); }
-    std::vector<std::string> get_names() const { return manager_.get_names(); }
-    std::vector<Vector> get_values() const { return manager_.get_values(); }
-    std::vector<double> get_frequencies() const { return manager_.get_frequencies(); }
-    std::unordered_map<std::string, std::size_t> get_index_map() const { return manager_.get_index_map(); }
+    // The model's channels: its manager (channels/manager.h), the one door
+    // through which the host starts readers and timed writers, gets senders
+    // and reads the leaves. Its leaf and reader creation for statements is
+    // compile's; the manager cannot be replaced (it is not assignable).
+    Manager<S>& channels() noexcept { return manager_; }
+    const Manager<S>& channels() const noexcept { return manager_; }
 
 private:
     explicit Tallo(SharedCircuit<S> circuit) : manager_(std::move(circuit)) {}

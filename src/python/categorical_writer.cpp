@@ -15,7 +15,7 @@ constexpr std::string_view class_name = PyCategoricalWriter::name;
 constexpr auto write_signature = documented<arg::FloatList, arg::OptionalFloat>(
     {class_name, "write"}, "write($self, probabilities, timestamp)\n--\n\n");
 
-constexpr FastMethod write = held<PyCategoricalWriter, write_signature>(
+constexpr FastMethod write = held<PyCategoricalWriter, write_signature, Raises::nothing>(
     [](PyCategoricalWriter& object, Vector probabilities, std::optional<double> timestamp) {
         object.writer.write(std::move(probabilities), timestamp);
     });
@@ -23,12 +23,12 @@ constexpr FastMethod write = held<PyCategoricalWriter, write_signature>(
 constexpr auto n_categories_signature =
     documented<>({class_name, "n_categories"}, "n_categories($self)\n--\n\n");
 
-constexpr PyCFunction n_categories = held<PyCategoricalWriter, n_categories_signature>(
+constexpr PyCFunction n_categories = held<PyCategoricalWriter, n_categories_signature, Raises::nothing>(
     [](PyCategoricalWriter& object) { return std::uint64_t{object.n_categories}; });
 
 constexpr auto value_size_signature = documented<>({class_name, "value_size"}, "value_size($self)\n--\n\n");
 
-constexpr PyCFunction value_size = held<PyCategoricalWriter, value_size_signature>(
+constexpr PyCFunction value_size = held<PyCategoricalWriter, value_size_signature, Raises::nothing>(
     [](PyCategoricalWriter& object) { return std::uint64_t{object.value_size}; });
 
 constexpr const char* class_doc =

@@ -27,18 +27,9 @@ PyObject* panic_exception() {
         // A stop may come while the interpreter's own error is pending (a
         // result object it could not make). The class is made with that error
         // set aside, so that this stop too reaches the host as PanicException.
-        PyObject* pending_type = nullptr;
-        PyObject* pending = nullptr;
-        PyObject* pending_traceback = nullptr;
-        PyErr_Fetch(&pending_type, &pending, &pending_traceback);
+        PendingError pending;
         type = PyErr_NewException(messages::panic_exception_name, PyExc_BaseException, nullptr);
-        if (type) {
-            PyErr_Restore(pending_type, pending, pending_traceback);
-        } else {  // the class's own failure is the one to report
-            Py_XDECREF(pending_type);
-            Py_XDECREF(pending);
-            Py_XDECREF(pending_traceback);
-        }
+        if (type) pending.restore();  // else the class's own failure is the one to report
     }
     return type;
 }

@@ -12,6 +12,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace tallo::python {
 
@@ -27,6 +28,41 @@ void set_error(PyObject* type, std::string_view message) noexcept;
 
 // Sets an exception of `type` (borrowed) with `message` and throws `PyError`.
 [[noreturn]] void raise(PyObject* type, std::string_view message);
+
+// The interpreter's pending exception, taken out of the way when made
+// (PyErr_Fetch), so that none is pending then. `restore` makes it the
+// pending one again; else its references are released with it.
+class PendingError {
+public:
+    PendingError() noexcept { PyErr_Fetch(&type_, &value_, &traceback_); }
+    PendingError(const PendingError&) = delete;
+    PendingError& operator=(const PendingError&) = delete;
+    ~PendingError() {
+        Py_XDECREF(type_);
+        Py_XDECREF(value_);
+        Py_XDECREF(traceback_);
+    }
+
+    // borrowed: valid while this holds it (null when nothing was pending)
+    PyObject* type() const noexcept { return type_; }
+    PyObject* value() const noexcept { return value_; }
+
+    // Makes the value an instance of the type (PyErr_NormalizeException).
+    void normalize() noexcept { PyErr_NormalizeException(&type_, &value_, &traceback_); }
+
+    // returns a new reference: the value, which this no longer holds
+    PyObject* take_value() noexcept { return std::exchange(value_, nullptr); }
+
+    void restore() noexcept {
+        PyErr_Restore(std::exchange(type_, nullptr), std::exchange(value_, nullptr),
+                      std::exchange(traceback_, nullptr));
+    }
+
+private:
+    PyObject* type_ = nullptr;
+    PyObject* value_ = nullptr;
+    PyObject* traceback_ = nullptr;
+};
 
 // borrowed: the PanicException class, created on first use; it lives until the
 // process ends. Null (with the interpreter's exception set) if it cannot be made.

@@ -73,18 +73,16 @@ void match(const MethodName& name, std::span<const std::string_view> parameters,
 }
 
 void name_type_error(std::string_view parameter) noexcept {
-    PyObject* type = nullptr;
-    PyObject* value = nullptr;
-    PyObject* traceback = nullptr;
-    PyErr_Fetch(&type, &value, &traceback);
-    if (type != PyExc_TypeError) {
-        PyErr_Restore(type, value, traceback);
-        return;
+    Ref first;
+    {
+        PendingError pending;
+        if (pending.type() != PyExc_TypeError) {
+            pending.restore();
+            return;
+        }
+        pending.normalize();
+        first = Ref::steal(pending.take_value());
     }
-    PyErr_NormalizeException(&type, &value, &traceback);
-    Ref first = Ref::steal(value);
-    Py_XDECREF(type);
-    Py_XDECREF(traceback);
     Ref message = Ref::steal(first ? PyObject_Str(first.get()) : nullptr);
     const char* text = message ? PyUnicode_AsUTF8(message.get()) : nullptr;
     if (!text) return;  // the interpreter's error from the steps above stays pending
@@ -95,13 +93,10 @@ void name_type_error(std::string_view parameter) noexcept {
         return;
     }
     if (PyObject* cause = PyException_GetCause(first.get())) {  // returns a new reference
-        PyObject* pending_type = nullptr;
-        PyObject* pending = nullptr;
-        PyObject* pending_traceback = nullptr;
-        PyErr_Fetch(&pending_type, &pending, &pending_traceback);
-        PyErr_NormalizeException(&pending_type, &pending, &pending_traceback);
-        PyException_SetCause(pending, cause);  // steals `cause`
-        PyErr_Restore(pending_type, pending, pending_traceback);
+        PendingError pending;
+        pending.normalize();
+        PyException_SetCause(pending.value(), cause);  // steals `cause`
+        pending.restore();
     }
 }
 

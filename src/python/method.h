@@ -5,18 +5,19 @@
 //
 // After the call frame (frame.h) has matched and converted the arguments, an
 // instance method does what every one of them does:
-//  - `released<&T::handle, signature>(work)`: takes a new holder of the
-//    object's shared handle, releases the interpreter lock, runs
+//  - `released<&T::handle, signature, raises>(work)`: takes a new holder of
+//    the object's shared handle, releases the interpreter lock, runs
 //    work(const handle&, values...), retakes the lock and builds the result.
 //    For every method that takes a mutex or runs long work.
-//  - `held<T, signature>(work)`: runs work(T& object, values...) with the
-//    interpreter lock kept, then builds the result. For the methods that take
-//    no mutex (a writer's `write`, ...) or only briefly, with the lock held.
+//  - `held<T, signature, raises>(work)`: runs work(T& object, values...) with
+//    the interpreter lock kept, then builds the result. For the methods that
+//    take no mutex (a writer's `write`, ...) or only briefly, with the lock
+//    held.
 // Both return the entry point for the method table: a `FastMethod` for a
 // signature with parameters, a METH_NOARGS `PyCFunction` for an empty one
 // (`documented<>`, whose docstring is "name($self)\n--\n\n...").
 //
-//   constexpr FastMethod read = released<&PyTallo::model, read_signature>(
+//   constexpr FastMethod read = released<&PyTallo::model, read_signature, Raises::nothing>(
 //       [](const SharedModel& model, std::uint32_t leaf, const std::string& channel, bool invert) {
 //           model.read(leaf, channel, invert);
 //       });
@@ -26,17 +27,22 @@
 //   the converted values, and returns a plain C++ value. The extra holder of
 //   the handle lives until the work is done; the object's own keeps the
 //   shared object alive until the result is built.
+// - `raises`, declared beside the signature, is the one exception the method
+//   raises for the error its work returns: a work that can return one
+//   (`std::optional<Error>` or `Result<T>`) declares the exception, any other
+//   declares `Raises::nothing`; a mismatch does not compile. The exception
+//   carries the error's message.
 // - The result is built with the interpreter lock held and no mutex held,
 //   from what the work returned, by the result step: `ResultOf` unless the
 //   declaration names another (a second argument, which gets that value):
-//     nothing                -> None
-//     std::optional<Error>   -> RuntimeError with the error's message, or None
-//     Result<T>              -> RuntimeError with the error's message, or the
-//                               value as below
-//     a binding type         -> a new instance of its class
-//     anything else          -> `to_py` (results.h)
+//     nothing, or std::optional<Error> without an error -> None
+//     Result<T> without an error -> its value, as below
+//     a binding type             -> a new instance of its class
+//     anything else              -> `to_py` (results.h)
 // - Work and result step are captureless lambdas: the entry point is a plain
 //   function that the method table holds, so it makes them from their types.
+// - Failures of the interpreter and stops travel as error.h says; they are
+//   not host errors and do not follow `raises`.
 //
 // The methods of another shape use the call frame directly: `compile` (its
 // work is interruptible), the constructor and the static methods (no object).
@@ -64,6 +70,10 @@ T unwrapped(Result<T>&& made) {
     return std::move(made).value();
 }
 
+// The exception a method raises for the error its work returns (see above);
+// each names the Python class it stands for.
+enum class Raises { nothing, RuntimeError, ValueError, OSError };
+
 namespace detail {
 
 template <class T>
@@ -71,23 +81,37 @@ inline constexpr bool is_result = false;
 template <class T>
 inline constexpr bool is_result<Result<T>> = true;
 
+// Whether a work returning R can return an error.
+template <class R>
+inline constexpr bool can_fail = is_result<R> || std::is_same_v<R, std::optional<Error>>;
+
+// borrowed: the class of `raises`, one of the interpreter's own
+template <Raises raises>
+PyObject* exception_class() noexcept {
+    static_assert(raises != Raises::nothing);
+    if constexpr (raises == Raises::RuntimeError) {
+        return PyExc_RuntimeError;
+    } else if constexpr (raises == Raises::ValueError) {
+        return PyExc_ValueError;
+    } else {
+        return PyExc_OSError;
+    }
+}
+
 // A binding type (classes.h): its objects are instances of its class.
 template <class T>
 concept Binding = std::same_as<decltype(T::name), const std::string_view>;
 
 }  // namespace detail
 
-// The default result step (see above). returns a new reference
+// The default result step (see above), for a value without an error.
+// returns a new reference
 struct ResultOf {
     template <class R>
     Ref operator()(R&& value) const {
         using V = std::remove_cvref_t<R>;
-        if constexpr (std::is_same_v<V, std::optional<Error>>) {
-            if (value) raise(PyExc_RuntimeError, value->message);
-            return none();
-        } else if constexpr (detail::is_result<V>) {
-            return (*this)(unwrapped(std::forward<R>(value)));
-        } else if constexpr (detail::Binding<V>) {
+        static_assert(!detail::can_fail<V>, "the body raises a returned error before the result step");
+        if constexpr (detail::Binding<V>) {
             return new_instance(V(std::forward<R>(value)));
         } else {
             return to_py(value);
@@ -119,17 +143,31 @@ struct Released {
 };
 
 // The body of every method declared here, after the call frame has checked
-// `object` and converted the values: the work, then the result step (with the
-// interpreter lock held). A check that every method of an object makes
-// before its work belongs here.
-template <class Work, class Build>
+// `object` and converted the values: the work, the declared exception for the
+// error it returned, then the result step (with the interpreter lock held).
+// A check that every method of an object makes before its work belongs here.
+template <Raises raises, class Work, class Build>
 struct Body {
     template <class T, class... V>
     Ref operator()(T& object, V&&... values) const {
-        if constexpr (std::is_void_v<decltype(Work{}(object, std::forward<V>(values)...))>) {
+        using R = std::remove_cvref_t<decltype(Work{}(object, std::forward<V>(values)...))>;
+        static_assert(can_fail<R> == (raises != Raises::nothing),
+                      "a method declares the exception of the error its work can return, "
+                      "and Raises::nothing when its work returns none");
+        if constexpr (std::is_void_v<R>) {
             static_assert(std::is_same_v<Build, ResultOf>, "a work that returns nothing has None as its result");
             Work{}(object, std::forward<V>(values)...);
             return none();
+        } else if constexpr (std::is_same_v<R, std::optional<Error>>) {
+            static_assert(std::is_same_v<Build, ResultOf>, "a work that returns only an error has None as its result");
+            if (const auto error = Work{}(object, std::forward<V>(values)...)) {
+                raise(exception_class<raises>(), error->message);
+            }
+            return none();
+        } else if constexpr (is_result<R>) {
+            auto made = Work{}(object, std::forward<V>(values)...);
+            if (!made) raise(exception_class<raises>(), made.error().message);
+            return Build{}(std::move(made).value());
         } else {
             return Build{}(Work{}(object, std::forward<V>(values)...));
         }
@@ -146,13 +184,13 @@ PyObject* no_args_entry(PyObject* self, PyObject*) {
     return call_no_args<T>(signature.name, self, Run{});
 }
 
-template <class T, const auto& signature, class Work, class Build>
+template <class T, const auto& signature, Raises raises, class Work, class Build>
 constexpr auto entry_of() {
     static_assert(Stateless<Work> && Stateless<Build>, "the work and the result step are captureless lambdas");
     if constexpr (signature.parameters.empty()) {
-        return PyCFunction{&no_args_entry<T, signature, Body<Work, Build>>};
+        return PyCFunction{&no_args_entry<T, signature, Body<raises, Work, Build>>};
     } else {
-        return FastMethod{&method_entry<T, signature, Body<Work, Build>>};
+        return FastMethod{&method_entry<T, signature, Body<raises, Work, Build>>};
     }
 }
 
@@ -160,18 +198,18 @@ constexpr auto entry_of() {
 
 // The entry point of a method of the class holding `field` (a shared handle)
 // whose work runs with the interpreter lock released.
-template <auto field, const auto& signature, class Work, class Build = ResultOf>
+template <auto field, const auto& signature, Raises raises, class Work, class Build = ResultOf>
 constexpr auto released(Work, Build = {}) {
     using T = typename detail::MemberOf<decltype(field)>::Object;
     static_assert(detail::Stateless<Work>, "the work is a captureless lambda");
-    return detail::entry_of<T, signature, detail::Released<field, Work>, Build>();
+    return detail::entry_of<T, signature, raises, detail::Released<field, Work>, Build>();
 }
 
 // The entry point of a method of binding type T whose work keeps the
 // interpreter lock.
-template <class T, const auto& signature, class Work, class Build = ResultOf>
+template <class T, const auto& signature, Raises raises, class Work, class Build = ResultOf>
 constexpr auto held(Work, Build = {}) {
-    return detail::entry_of<T, signature, Work, Build>();
+    return detail::entry_of<T, signature, raises, Work, Build>();
 }
 
 }  // namespace tallo::python

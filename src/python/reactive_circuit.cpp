@@ -54,7 +54,7 @@ PyObject* from_sum_product(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
 constexpr auto add_leaf_signature = documented<arg::FloatList, arg::Float, arg::Text>(
     {class_name, "add_leaf"}, "add_leaf($self, initial_value, initial_timestamp, token)\n--\n\n");
 
-constexpr FastMethod add_leaf = released<&PyReactiveCircuit::circuit, add_leaf_signature>(
+constexpr FastMethod add_leaf = released<&PyReactiveCircuit::circuit, add_leaf_signature, Raises::nothing>(
     [](const RCVariant& circuit, Vector initial_value, double initial_timestamp, std::string token) {
         return circuit.add_leaf(std::move(initial_value), initial_timestamp, std::move(token));
     });
@@ -62,7 +62,7 @@ constexpr FastMethod add_leaf = released<&PyReactiveCircuit::circuit, add_leaf_s
 constexpr auto update_leaf_signature = documented<arg::UInt32, arg::FloatList, arg::Float>(
     {class_name, "update_leaf"}, "update_leaf($self, leaf_index, new_value, timestamp)\n--\n\n");
 
-constexpr FastMethod update_leaf = released<&PyReactiveCircuit::circuit, update_leaf_signature>(
+constexpr FastMethod update_leaf = released<&PyReactiveCircuit::circuit, update_leaf_signature, Raises::nothing>(
     [](const RCVariant& circuit, std::uint32_t leaf_index, Vector new_value, double timestamp) {
         circuit.update_leaf(leaf_index, std::move(new_value), timestamp);
     });
@@ -70,15 +70,16 @@ constexpr FastMethod update_leaf = released<&PyReactiveCircuit::circuit, update_
 constexpr auto add_sum_product_signature = documented<arg::IndexRows, arg::Text>(
     {class_name, "add_sum_product"}, "add_sum_product($self, sum_product, target_token)\n--\n\n");
 
-constexpr FastMethod add_sum_product = released<&PyReactiveCircuit::circuit, add_sum_product_signature>(
-    [](const RCVariant& circuit, const SumProduct& sum_product, const std::string& target_token) {
-        circuit.add_sum_product(sum_product, target_token);
-    });
+constexpr FastMethod add_sum_product =
+    released<&PyReactiveCircuit::circuit, add_sum_product_signature, Raises::nothing>(
+        [](const RCVariant& circuit, const SumProduct& sum_product, const std::string& target_token) {
+            circuit.add_sum_product(sum_product, target_token);
+        });
 
 constexpr auto adapt_signature =
     documented<arg::Float, arg::UInt32>({class_name, "adapt"}, "adapt($self, bin_size, number_bins)\n--\n\n");
 
-constexpr FastMethod adapt = released<&PyReactiveCircuit::circuit, adapt_signature>(
+constexpr FastMethod adapt = released<&PyReactiveCircuit::circuit, adapt_signature, Raises::nothing>(
     [](const RCVariant& circuit, double bin_size, std::uint32_t number_bins) {
         circuit.adapt(clustering::equal_width_boundaries(bin_size, number_bins));
     });
@@ -89,12 +90,12 @@ constexpr auto update_result = [](const TokenValues& values) { return update_res
 
 constexpr auto update_signature = documented<>({class_name, "update"}, "update($self)\n--\n\n");
 
-constexpr PyCFunction update = released<&PyReactiveCircuit::circuit, update_signature>(
+constexpr PyCFunction update = released<&PyReactiveCircuit::circuit, update_signature, Raises::nothing>(
     [](const RCVariant& circuit) { return circuit.update(); }, update_result);
 
 constexpr auto full_update_signature = documented<>({class_name, "full_update"}, "full_update($self)\n--\n\n");
 
-constexpr PyCFunction full_update = released<&PyReactiveCircuit::circuit, full_update_signature>(
+constexpr PyCFunction full_update = released<&PyReactiveCircuit::circuit, full_update_signature, Raises::nothing>(
     [](const RCVariant& circuit) { return circuit.full_update(); }, update_result);
 
 constexpr auto gradient_update_signature =
@@ -103,8 +104,9 @@ constexpr auto gradient_update_signature =
                  "Reactive update with gradients unpacked by leaf name.\n"
                  "Raises `RuntimeError` if the semiring is not `ProbGradient`.");
 
-constexpr PyCFunction gradient_update = released<&PyReactiveCircuit::circuit, gradient_update_signature>(
-    [](const RCVariant& circuit) { return circuit.gradient_update(); });
+constexpr PyCFunction gradient_update =
+    released<&PyReactiveCircuit::circuit, gradient_update_signature, Raises::RuntimeError>(
+        [](const RCVariant& circuit) { return circuit.gradient_update(); });
 
 constexpr auto full_gradient_update_signature =
     documented<>({class_name, "full_gradient_update"},
@@ -112,8 +114,9 @@ constexpr auto full_gradient_update_signature =
                  "Full (invalidating) update with gradients unpacked by leaf name.\n"
                  "Raises `RuntimeError` if the semiring is not `ProbGradient`.");
 
-constexpr PyCFunction full_gradient_update = released<&PyReactiveCircuit::circuit, full_gradient_update_signature>(
-    [](const RCVariant& circuit) { return circuit.full_gradient_update(); });
+constexpr PyCFunction full_gradient_update =
+    released<&PyReactiveCircuit::circuit, full_gradient_update_signature, Raises::RuntimeError>(
+        [](const RCVariant& circuit) { return circuit.full_gradient_update(); });
 
 constexpr auto fit_signature = documented<arg::TextFloatMap, arg::Float, arg::Float, arg::OptionalTexts, arg::Float>(
     {class_name, "fit"},
@@ -121,7 +124,7 @@ constexpr auto fit_signature = documented<arg::TextFloatMap, arg::Float, arg::Fl
     "One gradient-descent step over leaf probabilities.\n"
     "Raises `RuntimeError` if the semiring is not `ProbGradient`.");
 
-constexpr FastMethod fit = released<&PyReactiveCircuit::circuit, fit_signature>(
+constexpr FastMethod fit = released<&PyReactiveCircuit::circuit, fit_signature, Raises::RuntimeError>(
     [](const RCVariant& circuit, const gradients::Derivatives& gradients, double lr, double loss,
        const std::optional<std::vector<std::string>>& atoms, double timestamp) {
         return circuit.fit(gradients, lr, loss, atoms, timestamp);
@@ -130,38 +133,32 @@ constexpr FastMethod fit = released<&PyReactiveCircuit::circuit, fit_signature>(
 constexpr auto lift_leaf_signature =
     documented<arg::UInt32>({class_name, "lift_leaf"}, "lift_leaf($self, index)\n--\n\n");
 
-constexpr FastMethod lift_leaf = released<&PyReactiveCircuit::circuit, lift_leaf_signature>(
+constexpr FastMethod lift_leaf = released<&PyReactiveCircuit::circuit, lift_leaf_signature, Raises::nothing>(
     [](const RCVariant& circuit, std::uint32_t index) { circuit.lift_leaf(index); });
 
 constexpr auto drop_leaf_signature =
     documented<arg::UInt32>({class_name, "drop_leaf"}, "drop_leaf($self, index)\n--\n\n");
 
-constexpr FastMethod drop_leaf = released<&PyReactiveCircuit::circuit, drop_leaf_signature>(
+constexpr FastMethod drop_leaf = released<&PyReactiveCircuit::circuit, drop_leaf_signature, Raises::nothing>(
     [](const RCVariant& circuit, std::uint32_t index) { circuit.drop_leaf(index); });
-
-// The result step of the exports: None, or the file error as OSError.
-constexpr auto exported = [](const std::optional<Error>& error) {
-    if (error) raise(PyExc_OSError, error->message);
-    return none();
-};
 
 constexpr auto to_dot_signature = documented<arg::Text>({class_name, "to_dot"}, "to_dot($self, path)\n--\n\n");
 
-constexpr FastMethod to_dot = released<&PyReactiveCircuit::circuit, to_dot_signature>(
-    [](const RCVariant& circuit, const std::string& path) { return circuit.to_dot(path); }, exported);
+constexpr FastMethod to_dot = released<&PyReactiveCircuit::circuit, to_dot_signature, Raises::OSError>(
+    [](const RCVariant& circuit, const std::string& path) { return circuit.to_dot(path); });
 
 constexpr auto to_svg_signature =
     documented<arg::Text, arg::Flag>({class_name, "to_svg"}, "to_svg($self, path, keep_dot)\n--\n\n");
 
-constexpr FastMethod to_svg = released<&PyReactiveCircuit::circuit, to_svg_signature>(
-    [](const RCVariant& circuit, const std::string& path, bool keep_dot) { return circuit.to_svg(path, keep_dot); },
-    exported);
+constexpr FastMethod to_svg = released<&PyReactiveCircuit::circuit, to_svg_signature, Raises::OSError>(
+    [](const RCVariant& circuit, const std::string& path, bool keep_dot) { return circuit.to_svg(path, keep_dot); });
 
 constexpr auto to_combined_svg_signature =
     documented<arg::Text>({class_name, "to_combined_svg"}, "to_combined_svg($self, path)\n--\n\n");
 
-constexpr FastMethod to_combined_svg = released<&PyReactiveCircuit::circuit, to_combined_svg_signature>(
-    [](const RCVariant& circuit, const std::string& path) { return circuit.to_combined_svg(path); }, exported);
+constexpr FastMethod to_combined_svg =
+    released<&PyReactiveCircuit::circuit, to_combined_svg_signature, Raises::OSError>(
+        [](const RCVariant& circuit, const std::string& path) { return circuit.to_combined_svg(path); });
 
 constexpr const char* class_doc = new_signature.doc;
 

@@ -15,12 +15,12 @@ constexpr std::string_view class_name = PySharedVector::name;
 
 constexpr auto set_signature = documented<arg::FloatList>({class_name, "set"}, "set($self, value)\n--\n\n");
 
-constexpr FastMethod set = released<&PySharedVector::vector, set_signature>(
+constexpr FastMethod set = released<&PySharedVector::vector, set_signature, Raises::nothing>(
     [](const Shared<Vector>& vector, Vector value) { *vector.lock() = std::move(value); });
 
 constexpr auto get_signature = documented<>({class_name, "get"}, "get($self)\n--\n\n");
 
-constexpr PyCFunction get = released<&PySharedVector::vector, get_signature>(
+constexpr PyCFunction get = released<&PySharedVector::vector, get_signature, Raises::nothing>(
     [](const Shared<Vector>& vector) { return Vector(*vector.lock()); });
 
 constexpr const char* class_doc = "A wrapper around a shared, mutable `Vector` for timed writers.";

@@ -41,9 +41,8 @@ namespace {
 
 constexpr std::string_view class_name = PyTallo::name;
 
-// returns a new reference: the writer object of `made`, or raises its error
-constexpr auto writer_object = [](Result<SourceWriter> made) {
-    SourceWriter writer = unwrapped(std::move(made));
+// returns a new reference: the writer object of `writer`
+constexpr auto writer_object = [](SourceWriter writer) {
     return typed_writer_to_py(std::move(writer.writer), writer.boolean_width);
 };
 
@@ -98,13 +97,13 @@ constexpr auto get_reactive_circuit_signature =
 
 // Keeps the interpreter lock: the model's mutex is taken only to copy the
 // circuit's handle.
-constexpr PyCFunction get_reactive_circuit = held<PyTallo, get_reactive_circuit_signature>(
+constexpr PyCFunction get_reactive_circuit = held<PyTallo, get_reactive_circuit_signature, Raises::nothing>(
     [](PyTallo& object) { return PyReactiveCircuit{object.model.circuit()}; });
 
 constexpr auto read_signature = documented<arg::UInt32, arg::Text, arg::Flag>(
     {class_name, "read"}, "read($self, receiver_idx, channel, invert)\n--\n\n");
 
-constexpr FastMethod read = released<&PyTallo::model, read_signature>(
+constexpr FastMethod read = released<&PyTallo::model, read_signature, Raises::nothing>(
     [](const SharedModel& model, std::uint32_t receiver_idx, const std::string& channel, bool invert) {
         model.read(receiver_idx, channel, invert);
     });
@@ -112,27 +111,28 @@ constexpr FastMethod read = released<&PyTallo::model, read_signature>(
 constexpr auto make_writer_signature =
     documented<arg::Text>({class_name, "make_writer"}, "make_writer($self, channel)\n--\n\n");
 
-constexpr FastMethod make_writer = released<&PyTallo::model, make_writer_signature>(
+constexpr FastMethod make_writer = released<&PyTallo::model, make_writer_signature, Raises::RuntimeError>(
     [](const SharedModel& model, const std::string& channel) { return model.make_writer(channel); }, writer_object);
 
 constexpr auto make_writer_for_signature =
     documented<arg::Text>({class_name, "make_writer_for"}, "make_writer_for($self, source_name)\n--\n\n");
 
-constexpr FastMethod make_writer_for = released<&PyTallo::model, make_writer_for_signature>(
+constexpr FastMethod make_writer_for = released<&PyTallo::model, make_writer_for_signature, Raises::RuntimeError>(
     [](const SharedModel& model, const std::string& source_name) { return model.make_writer_for(source_name); },
     writer_object);
 
 constexpr auto make_categorical_writer_signature =
     documented<arg::Text>({class_name, "make_categorical_writer"}, "make_categorical_writer($self, channel)\n--\n\n");
 
-constexpr FastMethod make_categorical_writer = released<&PyTallo::model, make_categorical_writer_signature>(
-    [](const SharedModel& model, const std::string& channel) { return model.make_categorical_writer(channel); },
-    [](Result<TypedWriter> made) { return typed_writer_to_py(unwrapped(std::move(made)), 1); });
+constexpr FastMethod make_categorical_writer =
+    released<&PyTallo::model, make_categorical_writer_signature, Raises::RuntimeError>(
+        [](const SharedModel& model, const std::string& channel) { return model.make_categorical_writer(channel); },
+        [](TypedWriter writer) { return typed_writer_to_py(std::move(writer), 1); });
 
 constexpr auto make_timed_writer_signature = documented<arg::Text, arg::Float>(
     {class_name, "make_timed_writer"}, "make_timed_writer($self, channel, frequency)\n--\n\n");
 
-constexpr FastMethod make_timed_writer = released<&PyTallo::model, make_timed_writer_signature>(
+constexpr FastMethod make_timed_writer = released<&PyTallo::model, make_timed_writer_signature, Raises::nothing>(
     [](const SharedModel& model, const std::string& channel, double frequency) {
         return PySharedVector{model.make_timed_writer(channel, frequency)};
     });
@@ -140,24 +140,24 @@ constexpr FastMethod make_timed_writer = released<&PyTallo::model, make_timed_wr
 constexpr auto stop_timed_writers_signature =
     documented<>({class_name, "stop_timed_writers"}, "stop_timed_writers($self)\n--\n\n");
 
-constexpr PyCFunction stop_timed_writers = released<&PyTallo::model, stop_timed_writers_signature>(
+constexpr PyCFunction stop_timed_writers = released<&PyTallo::model, stop_timed_writers_signature, Raises::nothing>(
     [](const SharedModel& model) { model.stop_timed_writers(); });
 
 constexpr auto get_names_signature = documented<>({class_name, "get_names"}, "get_names($self)\n--\n\n");
 
-constexpr PyCFunction get_names =
-    released<&PyTallo::model, get_names_signature>([](const SharedModel& model) { return model.names(); });
+constexpr PyCFunction get_names = released<&PyTallo::model, get_names_signature, Raises::nothing>(
+    [](const SharedModel& model) { return model.names(); });
 
 constexpr auto get_frequencies_signature =
     documented<>({class_name, "get_frequencies"}, "get_frequencies($self)\n--\n\n");
 
-constexpr PyCFunction get_frequencies = released<&PyTallo::model, get_frequencies_signature>(
+constexpr PyCFunction get_frequencies = released<&PyTallo::model, get_frequencies_signature, Raises::nothing>(
     [](const SharedModel& model) { return model.frequencies(); });
 
 constexpr auto get_values_signature = documented<>({class_name, "get_values"}, "get_values($self)\n--\n\n");
 
-constexpr PyCFunction get_values =
-    released<&PyTallo::model, get_values_signature>([](const SharedModel& model) { return model.values(); });
+constexpr PyCFunction get_values = released<&PyTallo::model, get_values_signature, Raises::nothing>(
+    [](const SharedModel& model) { return model.values(); });
 
 // The docstring lines both source lookups share after their first; a macro,
 // so that each docstring stays one literal.
@@ -178,19 +178,20 @@ constexpr auto source_gradients_for_signature = documented<arg::TextFloatMap, ar
     "Returns the gradients for a single source looked up by **atom name**.\n" SOURCE_GRADIENTS_DOC);
 
 constexpr FastMethod source_gradients_for =
-    released<&PyTallo::model, source_gradients_for_signature>(source_gradients_of);
+    released<&PyTallo::model, source_gradients_for_signature, Raises::RuntimeError>(source_gradients_of);
 
 constexpr auto source_gradients_signature = documented<arg::TextFloatMap, arg::Text>(
     {class_name, "source_gradients"},
     "source_gradients($self, gradients, channel)\n--\n\n"
     "Returns the gradients for a single source looked up by **channel name**.\n" SOURCE_GRADIENTS_DOC);
 
-constexpr FastMethod source_gradients = released<&PyTallo::model, source_gradients_signature>(source_gradients_of);
+constexpr FastMethod source_gradients =
+    released<&PyTallo::model, source_gradients_signature, Raises::RuntimeError>(source_gradients_of);
 
 constexpr auto get_parameter_groups_signature =
     documented<>({class_name, "get_parameter_groups"}, "get_parameter_groups($self)\n--\n\n");
 
-constexpr PyCFunction get_parameter_groups = released<&PyTallo::model, get_parameter_groups_signature>(
+constexpr PyCFunction get_parameter_groups = released<&PyTallo::model, get_parameter_groups_signature, Raises::nothing>(
     [](const SharedModel& model) { return model.parameter_groups(); });
 
 constexpr auto fit_parameters_signature =
@@ -205,7 +206,7 @@ constexpr auto fit_parameters_signature =
         "\n"
         "Raises `RuntimeError` if the semiring is not `ProbGradient`.");
 
-constexpr FastMethod fit_parameters = released<&PyTallo::model, fit_parameters_signature>(
+constexpr FastMethod fit_parameters = released<&PyTallo::model, fit_parameters_signature, Raises::RuntimeError>(
     [](const SharedModel& model, const gradients::Derivatives& gradients, double lr, double loss,
        const std::optional<std::vector<std::string>>& parameters, double timestamp) {
         return model.fit_parameters(gradients, lr, loss, parameters, timestamp);

@@ -48,32 +48,39 @@ PROBES = [
 ]
 
 
-def compiles(compiler, flags, body):
+def compiles(compiler, flags, body, prelude=PRELUDE):
+    """Whether `body` compiles after `prelude` (closed by a brace), and the errors."""
     with tempfile.TemporaryDirectory() as folder:
         source = Path(folder) / "probe.cpp"
-        source.write_text(PRELUDE + body + "\n}\n")
+        source.write_text(prelude + body + "\n}\n")
         run = subprocess.run([compiler, *flags, "-fsyntax-only", str(source)], capture_output=True, text=True)
         return run.returncode == 0, run.stderr
 
 
-def main():
-    compiler, source_dir, system_includes = sys.argv[1:]
-    flags = ["-std=c++20", f"-I{Path(source_dir) / 'src'}"]
-    flags += [f"-isystem{folder}" for folder in system_includes.split(";") if folder]
+def run(compiler, flags, control, probes, prelude=PRELUDE):
+    """Compiles the control and each probe (what, statement, word); prints
+    every problem and a count, and returns the exit code."""
     failures = []
-    ok, errors = compiles(compiler, flags, CONTROL)
+    ok, errors = compiles(compiler, flags, control, prelude)
     if not ok:
         failures.append(f"the control does not compile:\n{errors}")
-    for what, statement, word in PROBES:
-        ok, errors = compiles(compiler, flags, statement)
+    for what, statement, word in probes:
+        ok, errors = compiles(compiler, flags, statement, prelude)
         if ok:
             failures.append(f"{what}: `{statement}` compiles")
         elif word not in errors:
             failures.append(f"{what}: `{statement}` fails without the word '{word}':\n{errors}")
     for failure in failures:
         print(failure)
-    print(f"{len(PROBES)} probes, {len(failures)} problems")
+    print(f"{len(probes)} probes, {len(failures)} problems")
     return 1 if failures else 0
+
+
+def main():
+    compiler, source_dir, system_includes = sys.argv[1:]
+    flags = ["-std=c++20", f"-I{Path(source_dir) / 'src'}"]
+    flags += [f"-isystem{folder}" for folder in system_includes.split(";") if folder]
+    return run(compiler, flags, CONTROL, PROBES)
 
 
 if __name__ == "__main__":

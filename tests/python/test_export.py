@@ -52,6 +52,7 @@ def test_a_missing_directory_raises_ioerror_without_running_a_program(circuit, t
     for call in calls:
         with pytest.raises(IOError) as info:
             call()
+        assert type(info.value) is OSError
         assert str(info.value) == "No such file or directory (os error 2)"
     assert circuit.update() == {}, "nothing stopped, so the circuit is not poisoned"
 

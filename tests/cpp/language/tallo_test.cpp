@@ -30,14 +30,14 @@ using Groups = std::unordered_map<std::string, std::vector<std::string>>;
 
 template <class S>
 std::vector<std::string> names_of(Tallo<S>& model) {
-    return model.get_names();
+    return model.channels().get_names();
 }
 
 // Every leaf's first slot in probability space.
 template <class S>
 std::vector<double> first_slots(Tallo<S>& model) {
     std::vector<double> slots;
-    for (const Vector& value : model.get_values()) slots.push_back(value.empty() ? NAN : value[0]);
+    for (const Vector& value : model.channels().get_values()) slots.push_back(value.empty() ? NAN : value[0]);
     return slots;
 }
 
@@ -105,7 +105,7 @@ TEST(TalloCompile, ExampleModelHasItsLeavesTablesAndProducts) {
     EXPECT_EQ(model.value_size(), 1u);
     EXPECT_EQ(product_count(model, "/out/alarm"), 11u);
     for (const char* channel : {"/weather/rain", "temp_kitchen_gt_30", "/sky"}) {
-        EXPECT_TRUE(model.registered_sender(channel).has_value()) << channel;
+        EXPECT_TRUE(model.channels().registered_sender(channel).has_value()) << channel;
     }
 }
 
@@ -145,7 +145,7 @@ TYPED_TEST(TalloSemirings, ExampleModelFollowsItsSignals) {
 
     send(sender_of(model, "rain"), Vector{0.8});
     send_number(number_targets(model, "temp(kitchen)"), 35.0);
-    send(model.get_or_create_sender("/sky"), Vector{0.4, 0.6});
+    send(model.channels().get_or_create_sender("/sky"), Vector{0.4, 0.6});
     // A leaf holds what its semiring makes of a probability (Boolean: 1.0).
     const auto stored = [](double p) { return S::decode(S::encode_leaf_vec(Vector{p}, 1, 0))[0]; };
     ASSERT_TRUE(leaf_reaches(model, "rain", stored(0.8)));
@@ -170,7 +170,7 @@ TEST(TalloCompile, ExampleModelFollowsALaterSetting) {
     const auto kitchen = number_targets(model, "temp(kitchen)");
     send(rain, Vector{0.5});
     send_number(kitchen, 20.0);
-    send(model.get_or_create_sender("/sky"), Vector{0.0, 1.0});
+    send(model.channels().get_or_create_sender("/sky"), Vector{0.0, 1.0});
     ASSERT_TRUE(leaf_reaches(model, "cloudy", 1.0));
     ASSERT_TRUE(leaf_reaches(model, "rain", 0.5));
     EXPECT_NEAR(update(model).at("/out/alarm")[0], 0.5 * 0.9, 1e-9);
@@ -257,7 +257,7 @@ TEST(TalloCompile, NumericSourcesGetOneLeafPairPerDistinctComparison) {
     EXPECT_EQ(model.comparisons().at("v"),
               (std::vector<ComparisonEntry>{{1.0, true, "v_gt_1"}, {0.5, false, "v_lt_0_5"}}));
     EXPECT_TRUE(model.comparisons().at("w").empty());
-    for (const Vector& value : model.get_values()) EXPECT_EQ(value.size(), 2u);
+    for (const Vector& value : model.channels().get_values()) EXPECT_EQ(value.size(), 2u);
     // Both sources share the channels of their comparisons' names; the
     // second read replaced the first sender.
     EXPECT_EQ(number_targets(model, "v").size(), 2u);
@@ -280,7 +280,7 @@ TEST(TalloCompile, NegativeThresholdsWorkEndToEnd) {
 TEST(TalloCompile, BatchWidthOfEveryLeaf) {
     Tallo<Fuzzy> model = Tallo<Fuzzy>::compile(testing::example_model, 3, false);
     EXPECT_EQ(model.value_size(), 3u);
-    for (const Vector& value : model.get_values()) EXPECT_EQ(value.size(), 3u);
+    for (const Vector& value : model.channels().get_values()) EXPECT_EQ(value.size(), 3u);
     EXPECT_EQ(update(model).at("/out/alarm").size(), 3u);
 }
 
@@ -288,7 +288,7 @@ TEST(TalloCompile, ProbGradientSeedsOneDerivativeSlotPerLeaf) {
     Tallo<ProbGradient> model = Tallo<ProbGradient>::compile(testing::example_model, 1, false);
     const std::size_t n = example_leaves.size();
     EXPECT_EQ(model.value_size(), n + 1);
-    const std::vector<Vector> values = model.get_values();
+    const std::vector<Vector> values = model.channels().get_values();
     ASSERT_EQ(values.size(), n);
     for (std::size_t i = 0; i < n; ++i) {
         Vector expected(n + 1, 0.0);
@@ -339,7 +339,7 @@ TEST(TalloCompile, ProductsOfManyChunksBuildTheNodeOfOneCall) {
                                            compiled.comparisons(), compiled.targets().front()),
                          false);
     dnf.remove("t");
-    const auto products = product_terms(dnf, compiled.get_index_map());
+    const auto products = product_terms(dnf, compiled.channels().get_index_map());
     auto circuit = compiled.circuit().lock();
     ReactiveCircuit<LogProb> whole(1);
     for (Leaf leaf : circuit->leafs()) {

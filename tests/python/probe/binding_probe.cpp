@@ -93,36 +93,36 @@ std::uint32_t lock_held() { return static_cast<std::uint32_t>(PyGILState_Check()
 
 constexpr auto released_lock_signature = documented<>({Probe::name, "released_lock"}, "released_lock($self)");
 constexpr PyCFunction released_lock =
-    released<&Probe::handle, released_lock_signature>([](std::uint32_t) { return lock_held(); });
+    released<&Probe::handle, released_lock_signature, Raises::nothing>([](std::uint32_t) { return lock_held(); });
 
 constexpr auto held_lock_signature = documented<>({Probe::name, "held_lock"}, "held_lock($self)");
-constexpr PyCFunction held_lock = held<Probe, held_lock_signature>([](Probe&) { return lock_held(); });
+constexpr PyCFunction held_lock = held<Probe, held_lock_signature, Raises::nothing>([](Probe&) { return lock_held(); });
 
 constexpr auto nothing_signature = documented<>({Probe::name, "nothing"}, "nothing($self)");
-constexpr PyCFunction nothing = released<&Probe::handle, nothing_signature>([](std::uint32_t) {});
+constexpr PyCFunction nothing = released<&Probe::handle, nothing_signature, Raises::nothing>([](std::uint32_t) {});
 
 // `refusal` empty: no error; else the error with that message.
 constexpr auto refused_signature = documented<arg::Text>({Probe::name, "refused"}, "refused($self, refusal)");
 constexpr FastMethod refused =
-    released<&Probe::handle, refused_signature>([](std::uint32_t, const std::string& refusal) {
+    released<&Probe::handle, refused_signature, Raises::RuntimeError>([](std::uint32_t, const std::string& refusal) {
         return refusal.empty() ? std::nullopt : std::optional<Error>(Error{refusal});
     });
 
 // `refusal` empty: the handle; else the error with that message.
 constexpr auto outcome_signature = documented<arg::Text>({Probe::name, "outcome"}, "outcome($self, refusal)");
-constexpr FastMethod outcome =
-    released<&Probe::handle, outcome_signature>([](std::uint32_t handle, const std::string& refusal) {
+constexpr FastMethod outcome = released<&Probe::handle, outcome_signature, Raises::RuntimeError>(
+    [](std::uint32_t handle, const std::string& refusal) {
         return refusal.empty() ? Result<std::uint32_t>(handle) : Result<std::uint32_t>(Error{refusal});
     });
 
 // A new object over the same handle, made by the result step.
 constexpr auto copy_signature = documented<>({Probe::name, "copy"}, "copy($self)");
 constexpr PyCFunction copy =
-    released<&Probe::handle, copy_signature>([](std::uint32_t handle) { return Probe{handle}; });
+    released<&Probe::handle, copy_signature, Raises::nothing>([](std::uint32_t handle) { return Probe{handle}; });
 
 constexpr auto handle_signature = documented<>({Probe::name, "handle"}, "handle($self)");
 constexpr PyCFunction handle =
-    released<&Probe::handle, handle_signature>([](std::uint32_t handle) { return handle; });
+    released<&Probe::handle, handle_signature, Raises::nothing>([](std::uint32_t handle) { return handle; });
 
 // `fail_next_allocation(call)`: calls `call()` with the interpreter's
 // allocators wrapped so that the first allocation from its raw-free domains
