@@ -38,11 +38,18 @@ std::string nested_too_deeply(std::size_t number, std::size_t limit, std::string
         number, limit, beginning_of(statement));
 }
 
-std::string nested_term_in_atom(std::size_t number, std::string_view atom, std::string_view statement) {
+std::string unreadable_atom(std::size_t number, const UnreadableAtom& atom, std::string_view statement) {
+    std::string fault;
+    switch (atom.fault) {
+        case AtomFault::NestedTerm: fault = "holds a nested term"; break;
+        case AtomFault::NotClosed: fault = "is not closed before the statement ends"; break;
+        case AtomFault::Empty: fault = "has an empty argument list"; break;
+        case AtomFault::Character: fault = fmt::format("holds the character '{}'", atom.character); break;
+    }
     return fmt::format(
-        "Model statement {} cannot be read: the atom {} holds a nested term, and the arguments of an atom can only "
-        "be words, numbers and variables: {}",
-        number, beginning_of(atom), beginning_of(statement));
+        "Model statement {} cannot be read: the atom {} {}; the arguments of an atom can only be words (letters, "
+        "digits and '_') separated by commas: {}",
+        number, beginning_of(atom.atom), fault, beginning_of(statement));
 }
 
 std::string_view clingo_control_failed() { return "Failed creating Clingo control."; }

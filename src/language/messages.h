@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "language/unreadable_atoms.h"
+
 namespace tallo::messages {
 
 // The number parser's description of a probability or threshold that the
@@ -32,11 +34,13 @@ std::string regex_search_failed(std::string_view engine_message);
 // (cut at a character boundary) and "..." when there is more.
 std::string nested_too_deeply(std::size_t number, std::size_t limit, std::string_view statement);
 
-// "Model statement {number} cannot be read: the atom {atom} holds a nested
-// term, and the arguments of an atom can only be words, numbers and variables:
-// {beginning}", the atom and the statement each shown like the beginning above
-// (first 40 bytes, "..." when there is more).
-std::string nested_term_in_atom(std::size_t number, std::string_view atom, std::string_view statement);
+// "Model statement {number} cannot be read: the atom {atom} {fault}; the
+// arguments of an atom can only be words (letters, digits and '_') separated
+// by commas: {beginning}", the atom and the statement each shown like the
+// beginning above (first 40 bytes, "..." when there is more), the fault one
+// of "holds a nested term", "is not closed before the statement ends", "has
+// an empty argument list" and "holds the character '{character}'".
+std::string unreadable_atom(std::size_t number, const UnreadableAtom& atom, std::string_view statement);
 
 // The stops of solving an answer-set program. Each is followed by ": " and the
 // description of the solver's error where the solver reported one.

@@ -1,7 +1,7 @@
 #include "language/model_statements.h"
 
 #include "language/matching.h"
-#include "language/nested_atoms.h"
+#include "language/unreadable_atoms.h"
 #include "language/nesting.h"
 #include "language/unicode.h"
 

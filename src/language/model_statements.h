@@ -32,8 +32,8 @@ struct ModelStatements {
 // Pre-processes `model_text`, splits it into statements and classifies each.
 // Before any is classified, every statement is measured and looked at, in
 // order: one that nests its terms deeper than the solver can take stops
-// (language/nesting.h), and so does one with an atom that holds a nested term,
-// which the parsers would misread (language/nested_atoms.h).
+// (language/nesting.h), and so does one with an atom whose argument list the
+// parsers would misread (language/unreadable_atoms.h).
 ModelStatements parse_model(std::string_view model_text);
 
 }  // namespace tallo

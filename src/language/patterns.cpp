@@ -41,10 +41,12 @@ const Regex& literal_regex() {
     return regex;
 }
 
-const Regex& nested_atom_regex() {
+const Regex& unreadable_atom_regex() {
     // "\b" keeps every start at the beginning of a word, so a long word costs
-    // one pass, not one per character.
-    static const Regex regex(R"re(\b\w+\([^()\[\]{}]*[(\[{])re");
+    // one pass, not one per character; standing in front of both
+    // alternatives, it also lets the engine skip to the next word at once.
+    static const Regex regex(
+        R"re(\b(?:(?:P|source|target)\(|(?<atom>\w+)\((?:\)|[\w\s,]*(?:(?<character>[^\w\s,)])|\z))))re");
     return regex;
 }
 

@@ -41,10 +41,12 @@ const Regex& comparison_literal_regex();
 const Regex& and_keyword_regex();
 // An atom, optionally preceded by "not" and white space.
 const Regex& literal_regex();
-// A whole word directly followed by '(' and, before any bracket closes,
-// another opening bracket: the beginning of an atom with a nested term
-// (p(f(a)), p((a, b)), p([a])), which ATOM_PATTERN cannot read. The match
-// starts where the atom does.
-const Regex& nested_atom_regex();
+// Either the beginning of an atom whose argument list ATOM_PATTERN cannot
+// read, a whole word directly followed by '(' and then an empty list, a
+// character other than word characters, white space, commas and ')' (group
+// "character"), or the end of the text, the word in group "atom"; or, so that
+// a search can step over them, the whole words "P(", "source(" and "target("
+// that open the statements' own brackets.
+const Regex& unreadable_atom_regex();
 
 }  // namespace tallo::patterns

@@ -29,7 +29,8 @@ def f_term(levels):
 # nests exactly `depth` levels (brackets, and operators inside brackets).
 # `under` is what a depth within the limit gives: the model compiles, the
 # solver itself refuses what it cannot read, or the statement stops because an
-# atom of it holds a nested term, which the parsers would misread.
+# atom of it holds a nested term or an operator, which the parsers would
+# misread.
 FORMS = {
     "category, function term": (
         lambda d: 'b <- source("/b", Boolean).\n{%s, c} <- source("/c", Categorical).\nt if b.\n' % f_term(d - 1),
@@ -44,15 +45,15 @@ FORMS = {
         lambda d: 'b <- source("/b", Boolean).\n{%sx%s, c} <- source("/c", Categorical).\nt if b.\n'
         % ("[" * (d - 1), "]" * (d - 1)), "solver refused"),
     "source atom": (
-        lambda d: 'b <- source("/b", Boolean).\n%s <- source("/a", Probability).\nt if b.\n' % f_term(d), "nested atom"),
+        lambda d: 'b <- source("/b", Boolean).\n%s <- source("/a", Probability).\nt if b.\n' % f_term(d), "unreadable atom"),
     "target": (
-        lambda d: 'b <- source("/b", Boolean).\n%s -> target("/u").\nt if b.\n' % f_term(d), "nested atom"),
+        lambda d: 'b <- source("/b", Boolean).\n%s -> target("/u").\nt if b.\n' % f_term(d), "unreadable atom"),
     "rule head": (
-        lambda d: 'b <- source("/b", Boolean).\n%s if b.\nt if b.\n' % f_term(d), "nested atom"),
+        lambda d: 'b <- source("/b", Boolean).\n%s if b.\nt if b.\n' % f_term(d), "unreadable atom"),
     "rule body": (
-        lambda d: 'b <- source("/b", Boolean).\nt if b and p(%s).\n' % f_term(d - 1), "nested atom"),
+        lambda d: 'b <- source("/b", Boolean).\nt if b and p(%s).\n' % f_term(d - 1), "unreadable atom"),
     "rule body, arithmetic": (
-        lambda d: 'b <- source("/b", Boolean).\nt if b and p(%s).\n' % "-".join(["1"] * d), "solver refused"),
+        lambda d: 'b <- source("/b", Boolean).\nt if b and p(%s).\n' % "-".join(["1"] * d), "unreadable atom"),
 }
 
 
@@ -67,7 +68,7 @@ def outcome(model):
         if text.startswith("Model statement 2 is nested too deeply: its terms go more than %d levels deep" % LIMIT):
             return "too deep"
         if text.startswith("Model statement 2 cannot be read: the atom "):
-            return "nested atom"
+            return "unreadable atom"
         if text.startswith("Failed to add ASP to Clingo."):
             return "solver refused"
         return "stopped: " + text[:200]

@@ -97,26 +97,42 @@ def test_compile_stops_are_panic_exceptions():
     assert panic.args == ("ProbGradient does not support batching (value_size must be 1, got 2)",)
 
 
-NESTED = ("Model statement 2 cannot be read: the atom {} holds a nested term, and the arguments of an atom can "
-          "only be words, numbers and variables: {}")
+UNREADABLE = ("Model statement 2 cannot be read: the atom {} {}; the arguments of an atom can only be words "
+              "(letters, digits and '_') separated by commas: {}")
 
 
 # Each statement, the second of a model that is fine otherwise, holds an atom
-# with a nested term. Read from a later position it would have become another
-# statement (the fact s for the first, t :- s, wet, f(a) for the third), or,
-# for the declarations, been lost: the target was 0 whatever s.
-@pytest.mark.parametrize("statement, atom", [
-    ("wet(f(a)) if s.", "wet(f(a))"),
-    ("wet(f(a)) <- P(0.5) if s.", "wet(f(a))"),
-    ("t if s and wet(f(a)).", "wet(f(a))"),
-    ("t if s and not wet(a, (b, c)).", "wet(a, (b, c))"),
-    ("t <- P(0.5) if temp(f(a)) > 30.", "temp(f(a))"),
-    ('temp(f(a)) <- source("/temp", Number).', "temp(f(a))"),
-    ('wet(f(a)) -> target("/wet").', "wet(f(a))"),
-], ids=["head", "probabilistic head", "body", "negated body", "comparison", "source", "target"])
-def test_an_atom_with_a_nested_term_stops_the_compile(statement, atom):
+# whose argument list the parsers cannot read. Read from a later position it
+# would have become another statement (the fact s for the first, t :- s, wet,
+# f(a) for the third, t :- s, wet, a, b for p(a-b)), been half-read into
+# something the solver refused (a number among the pieces), or, for the
+# declarations, been lost: the target was 0 whatever s.
+@pytest.mark.parametrize("statement, atom, fault", [
+    ("wet(f(a)) if s.", "wet(f(a))", "holds a nested term"),
+    ("wet(f(a)) <- P(0.5) if s.", "wet(f(a))", "holds a nested term"),
+    ("t if s and wet(f(a)).", "wet(f(a))", "holds a nested term"),
+    ("t if s and not wet(a, (b, c)).", "wet(a, (b, c))", "holds a nested term"),
+    ("t <- P(0.5) if temp(f(a)) > 30.", "temp(f(a))", "holds a nested term"),
+    ('temp(f(a)) <- source("/temp", Number).', "temp(f(a))", "holds a nested term"),
+    ('wet(f(a)) -> target("/wet").', "wet(f(a))", "holds a nested term"),
+    ("t if s and wet(a-b).", "wet(a-b)", "holds the character '-'"),
+    ("wet(a-b) if s.", "wet(a-b)", "holds the character '-'"),
+    ('t if s and wet("a b").', 'wet("a b")', "holds the character '\"'"),
+    ("t if s and wet(-1).", "wet(-1)", "holds the character '-'"),
+    ("t <- P(0.5) if temp(a+1) > 30.", "temp(a+1)", "holds the character '+'"),
+    ('temp(a;b) <- source("/temp", Number).', "temp(a;b)", "holds the character ';'"),
+    ('wet(1.5) -> target("/wet").', "wet(1.5)", "holds the character '.'"),
+    ("t if s and wet().", "wet()", "has an empty argument list"),
+    ("t if s and wet(1..3).", "wet(1.", "is not closed before the statement ends"),
+], ids=["head", "probabilistic head", "body", "negated body", "comparison", "source", "target",
+        "minus in a body", "minus in a head", "string", "negative number", "sum in a comparison", "pool in a source",
+        "decimal in a target", "empty list", "range"])
+def test_an_unreadable_atom_stops_the_compile(statement, atom, fault):
     model = 's <- source("/s", Probability).\n%s\nt if s.\nt -> target("/t").\n' % statement
-    assert panic_of(lambda: tallo.Tallo.compile(model)).args == (NESTED.format(atom, statement),)
+    # A '.' not followed by a digit ends the statement, which is then shown
+    # up to there.
+    shown = statement[:statement.index("..") + 1] if ".." in statement else statement
+    assert panic_of(lambda: tallo.Tallo.compile(model)).args == (UNREADABLE.format(atom, fault, shown),)
 
 
 def test_nested_categories_still_compile():

@@ -14,7 +14,7 @@
 #include "language/matching.h"
 #include "language/messages.h"
 #include "language/model_statements.h"
-#include "language/nested_atoms.h"
+#include "language/unreadable_atoms.h"
 #include "language/unicode.h"
 #include "stop_message.h"
 
@@ -106,14 +106,14 @@ TEST(RandomText, NoInputBreaksPreparationSplittingOrParsing) {
         EXPECT_TRUE(is_trimmed(prepared)) << text;
 
         std::vector<Source> sources;
-        // The first statement with an atom that holds a nested term stops the
-        // whole model, before any statement is parsed.
-        std::optional<std::string> nested_stop;
+        // The first statement with an atom whose argument list cannot be read
+        // stops the whole model, before any statement is parsed.
+        std::optional<std::string> atom_stop;
         std::size_t number = 0;
         for (const std::string& statement : matching::split_statements(prepared)) {
             ++number;
-            if (const auto atom = nested_atom(statement); atom && !nested_stop) {
-                nested_stop = messages::nested_term_in_atom(number, *atom, statement);
+            if (const auto atom = unreadable_atom(statement); atom && !atom_stop) {
+                atom_stop = messages::unreadable_atom(number, *atom, statement);
             }
             EXPECT_TRUE(!statement.empty() && statement.ends_with('.') && is_trimmed(statement)) << statement;
             if (auto source = Source::from_str(statement)) {
@@ -138,8 +138,8 @@ TEST(RandomText, NoInputBreaksPreparationSplittingOrParsing) {
                 },
                 [&](const std::string& m) { return m == number_stop; }, statement);
         }
-        if (nested_stop) {
-            EXPECT_EQ(testing::stop_message([&] { parse_model(text); }), *nested_stop) << text;
+        if (atom_stop) {
+            EXPECT_EQ(testing::stop_message([&] { parse_model(text); }), *atom_stop) << text;
         } else {
             expect_no_other_stop([&] { parse_model(text); }, [&](const std::string& m) { return m == number_stop; },
                                  text);
