@@ -88,8 +88,17 @@ PyObject* holder(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* k
                        [](std::uint32_t value) { return new_instance(Probe{value}); });
 }
 
-// 1 when the calling thread holds the interpreter lock, else 0.
-std::uint32_t lock_held() { return static_cast<std::uint32_t>(PyGILState_Check()); }
+// 1 when the calling thread holds the interpreter lock, else 0: whether it has
+// a current thread state, which releasing the lock takes away. Not
+// PyGILState_Check, which answers 1 for good once the process has made a
+// sub-interpreter (the module's tests do).
+std::uint32_t lock_held() {
+#if PY_VERSION_HEX >= 0x030D0000
+    return PyThreadState_GetUnchecked() != nullptr ? 1 : 0;
+#else
+    return _PyThreadState_UncheckedGet() != nullptr ? 1 : 0;
+#endif
+}
 
 constexpr auto released_lock_signature = documented<>({Probe::name, "released_lock"}, "released_lock($self)");
 constexpr PyCFunction released_lock =
