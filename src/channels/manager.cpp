@@ -39,11 +39,7 @@ Manager<S>::~Manager() {
 
 template <class S>
 std::size_t Manager<S>::create_leaf(std::string name, Vector value) {
-    auto guard = circuit_.lock();
-    ReactiveCircuit<S>& c = *guard;
-    const std::size_t index = c.leafs().size();
-    c.add_leaf(Leaf::create<S>(std::move(value), 0.0, std::move(name), static_cast<std::uint32_t>(index)));
-    return index;
+    return circuit_.lock()->add_leaf(std::move(value), 0.0, std::move(name));
 }
 
 template <class S>

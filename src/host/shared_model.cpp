@@ -25,7 +25,7 @@ std::string words_joined(std::string_view name) {
 template <class S>
 std::size_t boolean_width_of(const Tallo<S>& model) {
     constexpr bool one_element_per_slot = S::tag == SemiringTag::Fuzzy || S::tag == SemiringTag::Boolean;
-    return one_element_per_slot ? std::max<std::size_t>(model.value_size(), 1) : 1;
+    return one_element_per_slot ? model.circuit().lock()->batch_width() : 1;
 }
 
 template <class S>
