@@ -59,8 +59,8 @@ void Manager<S>::read_dual(std::size_t a, std::size_t b, const std::string& chan
 template <class S>
 void Manager<S>::read_categorical(const std::string& channel, std::vector<std::size_t> leaves) {
     IpcReceiver receiver = register_channel(channel);
-    const std::size_t size = value_size();
-    auto handle = start_categorical_reader<S>(std::move(receiver), std::move(leaves), circuit_, size);
+    const std::size_t batch_width = circuit_.lock()->batch_width();
+    auto handle = start_categorical_reader<S>(std::move(receiver), std::move(leaves), circuit_, batch_width);
     categorical_readers_.push_back(record(channel, std::move(handle)));
 }
 

@@ -84,9 +84,11 @@ Result<TypedWriter> SharedModel::make_categorical_writer(const std::string& chan
                                          [&](const CategoricalSource& s) { return s.topic == channel; });
         if (source == sources.end()) return Error{messages::no_categorical_source_with_channel(channel)};
         const std::size_t n_categories = source->categories.size();
-        const std::size_t value_size = model.value_size();
+        // What the source's reader splits a message by: one entry per
+        // category per batch slot (one slot in ProbGradient).
+        const std::size_t batch_width = model.circuit().lock()->batch_width();
         IpcWriter writer(model.get_or_create_sender(channel));
-        return TypedWriter{TypedWriter::Categorical{std::move(writer), n_categories, value_size}};
+        return TypedWriter{TypedWriter::Categorical{std::move(writer), n_categories, batch_width}};
     });
 }
 
