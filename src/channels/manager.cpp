@@ -14,12 +14,6 @@ namespace tallo {
 
 namespace {
 
-// The one place the manager reads the circuit's batch width.
-template <class S>
-std::size_t width_of(const ReactiveCircuit<S>& circuit) {
-    return circuit.value_size();
-}
-
 // f(leaf) for every leaf in index order, under one lock of the circuit.
 template <class S, class F>
 auto per_leaf(const SharedCircuit<S>& circuit, F f) {
@@ -84,7 +78,7 @@ std::optional<IpcSender> Manager<S>::registered_sender(const std::string& channe
 
 template <class S>
 std::size_t Manager<S>::value_size() const {
-    return width_of(*circuit_.lock());
+    return circuit_.lock()->value_size();
 }
 
 template <class S>
@@ -157,7 +151,7 @@ Vector Manager<S>::initial_vector(std::string_view channel) const {
     const auto found = std::find_if(c.leafs().begin(), c.leafs().end(),
                                     [channel](const Leaf& leaf) { return leaf.name == channel; });
     if (found != c.leafs().end()) return S::decode(found->value);
-    return Vector(width_of(c));
+    return Vector(c.value_size());
 }
 
 template <class S>

@@ -84,7 +84,8 @@ public:
     // nothing.
     std::optional<IpcSender> registered_sender(const std::string& channel) const;
 
-    // The circuit's batch width: the circuit owns it, the manager asks.
+    // The circuit's `value_size`, the slots of a stored value: the circuit
+    // owns it, the manager asks.
     std::size_t value_size() const;
 
     // Starts a timed writer on `channel`. Its initial vector is the decoded
