@@ -211,7 +211,7 @@ double channel_throughput(long messages, int burst) {
 // loop on this thread, no channel and no lock.
 double bare_leaf_update_rate(long updates) {
     ReactiveCircuit<LogProb> circuit(1);
-    circuit.add_leaf(Leaf::create<LogProb>(Vector{0.5}, 0.0, "leaf", 0));
+    circuit.add_leaf(Vector{0.5}, 0.0, "leaf");
     circuit.add_sum_product({{0}}, "/out");  // the node the changes mark
     double timestamp = 1.0;
     const auto start = Clock::now();

@@ -87,13 +87,7 @@ void add_leaves(ReactiveCircuit<S>& circuit, std::uint32_t count, std::mt19937& 
     for (std::uint32_t i = 0; i < count; ++i) {
         Vector value(circuit.value_size());
         for (double& x : value.mutable_view()) x = probability(random);
-        const auto index = static_cast<std::uint32_t>(circuit.leafs().size());
-        if constexpr (S::tag == SemiringTag::ProbGradient) {
-            circuit.add_leaf(
-                Leaf::create_encoded(S::encode_leaf_vec(value, circuit.value_size(), index), 0.0, "l", index));
-        } else {
-            circuit.add_leaf(Leaf::create<S>(value, 0.0, "l", index));
-        }
+        circuit.add_leaf(std::move(value), 0.0, "l");  // ProbGradient: the full dual width with its seed
     }
 }
 
@@ -163,8 +157,7 @@ ReactiveCircuit<LogProb> chains(std::uint32_t chain_count, std::uint32_t depth, 
     ReactiveCircuit<LogProb> circuit(1);
     add_leaves(circuit, chain_count * leaves_per_chain, random);
     // The bottom of chain 0 alone reads the last leaf, in a term of its own.
-    const auto bottom_leaf = static_cast<std::uint32_t>(circuit.leafs().size());
-    circuit.add_leaf(Leaf::create<LogProb>(Vector{0.5}, 0.0, "bottom", bottom_leaf));
+    const std::uint32_t bottom_leaf = circuit.add_leaf(Vector{0.5}, 0.0, "bottom");
     circuit.add_sum_product(Rows(chain_count), "t");
     const std::uint32_t root = 0;
     for (std::uint32_t c = 0; c < chain_count; ++c) {

@@ -165,9 +165,9 @@ double median(std::vector<double> times) {
 double circuit_us(const tallo::Dnf& dnf, tallo::Tallo<tallo::LogProb>& model) {
     const auto index = model.channels().get_index_map();
     const std::string& topic = model.targets().at(0).topic;
-    std::vector<tallo::Leaf> leafs = model.circuit().lock()->leafs();
+    const std::vector<tallo::Leaf> leafs = model.circuit().lock()->leafs();
     tallo::ReactiveCircuit<tallo::LogProb> circuit(1);
-    for (tallo::Leaf& leaf : leafs) circuit.add_leaf(std::move(leaf));
+    for (const tallo::Leaf& leaf : leafs) circuit.add_leaf(tallo::LogProb::decode(leaf.value), 0.0, leaf.name);
     const auto start = Clock::now();
     circuit.add_sum_product(tallo::product_terms(dnf, index), topic);
     return elapsed_us(start);

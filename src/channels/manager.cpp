@@ -14,12 +14,6 @@ namespace tallo {
 
 namespace {
 
-// The one place the manager reads the circuit's batch width.
-template <class S>
-std::size_t width_of(const ReactiveCircuit<S>& circuit) {
-    return circuit.value_size();
-}
-
 // f(leaf) for every leaf in index order, under one lock of the circuit.
 template <class S, class F>
 auto per_leaf(const SharedCircuit<S>& circuit, F f) {
@@ -39,11 +33,7 @@ Manager<S>::~Manager() {
 
 template <class S>
 std::size_t Manager<S>::create_leaf(std::string name, Vector value) {
-    auto guard = circuit_.lock();
-    ReactiveCircuit<S>& c = *guard;
-    const std::size_t index = c.leafs().size();
-    c.add_leaf(Leaf::create<S>(std::move(value), 0.0, std::move(name), static_cast<std::uint32_t>(index)));
-    return index;
+    return circuit_.lock()->add_leaf(std::move(value), 0.0, std::move(name));
 }
 
 template <class S>
@@ -63,8 +53,8 @@ void Manager<S>::read_dual(std::size_t a, std::size_t b, const std::string& chan
 template <class S>
 void Manager<S>::read_categorical(const std::string& channel, std::vector<std::size_t> leaves) {
     IpcReceiver receiver = register_channel(channel);
-    const std::size_t size = value_size();
-    auto handle = start_categorical_reader<S>(std::move(receiver), std::move(leaves), circuit_, size);
+    const std::size_t batch_width = circuit_.lock()->batch_width();
+    auto handle = start_categorical_reader<S>(std::move(receiver), std::move(leaves), circuit_, batch_width);
     categorical_readers_.push_back(record(channel, std::move(handle)));
 }
 
@@ -88,7 +78,7 @@ std::optional<IpcSender> Manager<S>::registered_sender(const std::string& channe
 
 template <class S>
 std::size_t Manager<S>::value_size() const {
-    return width_of(*circuit_.lock());
+    return circuit_.lock()->value_size();
 }
 
 template <class S>
@@ -161,7 +151,7 @@ Vector Manager<S>::initial_vector(std::string_view channel) const {
     const auto found = std::find_if(c.leafs().begin(), c.leafs().end(),
                                     [channel](const Leaf& leaf) { return leaf.name == channel; });
     if (found != c.leafs().end()) return S::decode(found->value);
-    return Vector(width_of(c));
+    return Vector(c.value_size());
 }
 
 template <class S>

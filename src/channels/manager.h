@@ -73,7 +73,7 @@ public:
     void read_dual(std::size_t a, std::size_t b, const std::string& channel);
 
     // Starts a reader that splits every message into consecutive blocks of the
-    // circuit's current value_size, one per leaf in order.
+    // circuit's batch width (as it is now), one per leaf in order.
     void read_categorical(const std::string& channel, std::vector<std::size_t> leaves);
 
     // A duplicate of the sender registered under `channel`, registering a
@@ -84,7 +84,8 @@ public:
     // nothing.
     std::optional<IpcSender> registered_sender(const std::string& channel) const;
 
-    // The circuit's batch width: the circuit owns it, the manager asks.
+    // The circuit's `value_size`, the slots of a stored value: the circuit
+    // owns it, the manager asks.
     std::size_t value_size() const;
 
     // Starts a timed writer on `channel`. Its initial vector is the decoded

@@ -120,24 +120,25 @@ void run_dual(IpcReceiver& receiver, const SharedCircuit<S>& circuit, std::size_
         });
 }
 
-// Category i of `leaves` gets elements i*value_size .. (i+1)*value_size - 1 of
-// every message; a block that does not fit is skipped and its leaf keeps its
-// value, as does every later one.
+// Category i of `leaves` gets elements i*batch_width .. (i+1)*batch_width - 1
+// of every message, `batch_width` being the circuit's when the reader started;
+// a block that does not fit is skipped and its leaf keeps its value, as does
+// every later one.
 template <class S>
 void run_categorical(IpcReceiver& receiver, const std::vector<std::size_t>& leaves, const SharedCircuit<S>& circuit,
-                     std::size_t value_size) {
+                     std::size_t batch_width) {
     struct Slot {
         std::vector<Vector> blocks;  // reused: one allocation per block and message
         double timestamp = 0.0;
     };
     run_in_runs<S, Slot>(
         receiver, circuit,
-        [&leaves, value_size](IpcMessage&& message, Slot& slot) {
+        [&leaves, batch_width](IpcMessage&& message, Slot& slot) {
             const Vector& v = message.value;
             slot.blocks.clear();
-            for (std::size_t i = 0, start = 0; i < leaves.size(); ++i, start += value_size) {
-                if (start > v.size() || v.size() - start < value_size) break;  // this block and every later one
-                slot.blocks.emplace_back(v.view().subspan(start, value_size));
+            for (std::size_t i = 0, start = 0; i < leaves.size(); ++i, start += batch_width) {
+                if (start > v.size() || v.size() - start < batch_width) break;  // this block and every later one
+                slot.blocks.emplace_back(v.view().subspan(start, batch_width));
             }
             slot.timestamp = message.timestamp;
         },
@@ -168,10 +169,10 @@ JoinHandle start_dual_reader(IpcReceiver receiver, SharedCircuit<S> circuit, std
 
 template <class S>
 JoinHandle start_categorical_reader(IpcReceiver receiver, std::vector<std::size_t> leaves, SharedCircuit<S> circuit,
-                                    std::size_t value_size) {
+                                    std::size_t batch_width) {
     return JoinHandle::spawn(reader::kRole, [receiver = std::move(receiver), leaves = std::move(leaves),
-                                             circuit = std::move(circuit), value_size]() mutable {
-        reader::run_categorical<S>(receiver, leaves, circuit, value_size);
+                                             circuit = std::move(circuit), batch_width]() mutable {
+        reader::run_categorical<S>(receiver, leaves, circuit, batch_width);
     });
 }
 

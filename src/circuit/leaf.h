@@ -35,7 +35,7 @@ struct Leaf {
     FoCEstimator estimator;
     std::string name;  // need not be unique
     double frequency;  // the latest estimate; the initial timestamp until the first change
-    std::uint32_t index;  // the position in the circuit's `leafs`; the seed slot 1 + index in ProbGradient
+    std::uint32_t index;  // the position in the circuit's `leafs` (given by its `add_leaf`); seed slot 1 + index
     std::vector<std::uint32_t> dependencies;  // ascending node indices, each once
 
     // A leaf whose value is the encoding of the probabilities `value`; in

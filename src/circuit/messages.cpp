@@ -28,6 +28,8 @@ std::string_view empty_sum_product() { return "sum_product cannot be empty!"; }
 
 std::string_view empty_target_token() { return "target_token cannot be empty!"; }
 
+std::string_view seeded_after_nodes() { return "gradients cannot be seeded once the circuit has nodes"; }
+
 std::string_view in_scope_missing() { return "in_scope must exist"; }
 
 std::string broadcast(std::size_t from_len, std::size_t to_len) {

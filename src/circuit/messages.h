@@ -41,6 +41,10 @@ std::string_view empty_sum_product();
 // "target_token cannot be empty!"
 std::string_view empty_target_token();
 
+// Seeding a ProbGradient circuit for gradients once it holds a node:
+// "gradients cannot be seeded once the circuit has nodes"
+std::string_view seeded_after_nodes();
+
 // Lifting a leaf out of a node whose terms do not use the leaf's column:
 // "in_scope must exist"
 std::string_view in_scope_missing();

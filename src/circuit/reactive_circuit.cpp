@@ -262,14 +262,21 @@ void ReactiveCircuit<S>::update_leaf(std::uint32_t position, Vector value, doubl
 }
 
 template <class S>
+std::uint32_t ReactiveCircuit<S>::add_leaf(Vector value, double initial_timestamp, std::string name) {
+    const auto index = static_cast<std::uint32_t>(leafs_.size());
+    leafs_.push_back(Leaf::create<S>(std::move(value), initial_timestamp, std::move(name), index));
+    return index;
+}
+
+template <class S>
 void ReactiveCircuit<S>::seed_gradients() {
     if constexpr (S::tag == SemiringTag::ProbGradient) {
-        const std::size_t n = leafs_.size();
-        const std::size_t width = n + 1;
+        if (structure_.node_count() != 0) stop(messages::seeded_after_nodes());
+        // Every leaf's value has its probability in slot 0 (`Leaf::create`
+        // refuses an empty one) and its index is its position, below `width`.
+        const std::size_t width = leafs_.size() + 1;
         value_size_ = static_cast<std::uint32_t>(width);
         for (Leaf& leaf : leafs_) {
-            if (leaf.value.empty()) stop(messages::index_out_of_bounds(0, 0));
-            if (leaf.index >= n) stop(messages::index_out_of_bounds(width, std::size_t{1} + leaf.index));
             Vector seeded(width, 0.0);
             double* slots = seeded.mutable_data();
             slots[0] = leaf.value[0];

@@ -7,7 +7,8 @@
 // - `structure` holds one `AlgebraicCircuit` per node. Its edges run from a
 //   consumer to a producer, and each edge's weight is the memory of the
 //   producer's latest value as the consumer reads it.
-// - `leafs` are only ever appended; a leaf's position is its `index`.
+// - `leafs` are only ever appended, and only by `add_leaf`, which builds each
+//   leaf itself: a leaf's position is its `index`.
 // - `dirty` holds the nodes to recompute at the next `update`; `update_leaf`
 //   marks a changed leaf's `dependencies` into it, nothing is evaluated until
 //   then. It is a
@@ -16,9 +17,16 @@
 //   Changing it is a structural change: `update` reads the tokens from an
 //   index built with `layers`, so the operations that change the map make
 //   `layers` absent too.
-// - `value_size` is at least 1: the number of slots of every value, one per
-//   batch slot (in ProbGradient one probability and its derivatives). It is
-//   fixed at construction; only `seed_gradients` widens it.
+// - Two widths, both the circuit's own (the model, the manager, the readers
+//   and the writers ask it, or take one snapshot when they start):
+//   `value_size`, at least 1, the number of slots of every stored value: every
+//   node's value, every edge memory and every value an update reports (in
+//   ProbGradient one probability and its derivatives). It is fixed at
+//   construction; only `seed_gradients` widens it, and only while the circuit
+//   has no node, so every node it holds and every memory has this width.
+//   `batch_width`, the number of batch slots a host writes per leaf: the
+//   `value_size` given at construction, except in ProbGradient, which does
+//   not batch and has one slot whatever the width of its dual numbers.
 // - These fields are private: the operations below are their only writers,
 //   and const accessors of the same names read them.
 // - The circuit has no lock of its own; it lives behind `SharedCircuit<S>`,
@@ -72,14 +80,17 @@ struct CircuitAccess;
 template <class S>
 class ReactiveCircuit {
 public:
-    // An empty circuit of batch width `value_size`; stops on 0.
+    // An empty circuit whose values have `value_size` slots; stops on 0.
     explicit ReactiveCircuit(std::uint32_t value_size) : value_size_(value_size) {
         if (value_size_ == 0) stop(messages::value_size_zero());
     }
 
-    // The batch width, at least 1: fixed at construction, widened only by
-    // `seed_gradients`.
+    // The slots of every stored value, at least 1: fixed at construction,
+    // widened only by `seed_gradients`.
     std::uint32_t value_size() const { return value_size_; }
+
+    // The batch slots a host writes per leaf, at least 1; 1 in ProbGradient.
+    std::uint32_t batch_width() const { return S::tag == SemiringTag::ProbGradient ? 1 : value_size_; }
 
     void add_sum_product(const std::vector<std::vector<std::uint32_t>>& sum_product, const std::string& target_token);
     // A new node of the rows of leaf indices `sum_product` that no target
@@ -101,12 +112,10 @@ public:
 
     // Moving leaves between levels and adapting the levels to the leaves'
     // change frequencies: defined and compiled in circuit/restructure.cpp,
-    // whose head states what the moves guarantee.
+    // whose head states what the moves guarantee. The moves are the only
+    // public restructuring; the parts they build are made in there.
     void drop_leaf(std::uint32_t leaf);
     void lift_leaf(std::uint32_t leaf);
-    std::pair<std::uint32_t, std::uint32_t> add_root(std::uint32_t node);  // (new root, its edge)
-    std::uint32_t disconnect(std::uint32_t consumer, std::uint32_t producer);  // the row that read it
-    std::uint32_t add_split_part(AlgebraicCircuit part, std::uint32_t leaf);
     // The levels of the leaves' change frequencies clustered by `boundaries`
     // (circuit/clustering.h), one per leaf; stops on a circuit without leaves.
     std::vector<std::uint32_t> levels_for(const std::vector<double>& boundaries) const;
@@ -114,9 +123,11 @@ public:
     // `levels`, then stores `levels` there.
     void adapt(std::vector<std::uint32_t> levels);
 
-    // Appends `leaf`, whose `index` is its position: the number of leaves
-    // before it.
-    void add_leaf(Leaf leaf) { leafs_.push_back(std::move(leaf)); }
+    // Appends the leaf `Leaf::create<S>` builds from the probabilities
+    // `value` (circuit/leaf.h), with the index the circuit gives it: the
+    // number of leaves before it, which is returned. The value's length is
+    // not compared with `value_size`. Nothing is marked dirty.
+    std::uint32_t add_leaf(Vector value, double initial_timestamp, std::string name);
 
     // Feeds the probabilities `value`, observed at `timestamp`, into the leaf
     // at `position`: the only way a signal changes a leaf. In ProbGradient
@@ -133,9 +144,10 @@ public:
 
     // ProbGradient: widens every leaf to one derivative slot per leaf, its
     // own seeded with 1.0, and `value_size` with it. The values are written
-    // as they are: no change test, no estimate, nothing marked dirty. Stops
-    // on an empty leaf value or a leaf index beyond the leaves. Other
-    // semirings: nothing.
+    // as they are: no change test, no estimate, nothing marked dirty. Refused
+    // once the circuit has a node (a stop, nothing changed): the nodes and
+    // memories made before would keep the old width. Other semirings:
+    // nothing.
     void seed_gradients();
 
     // What the evaluation of a node reads of the circuit: the leaves' values
@@ -169,6 +181,16 @@ private:
     std::optional<std::vector<std::vector<std::uint32_t>>> layers_;
 
     std::uint32_t value_size_;
+
+    // The restructuring's own steps (circuit/restructure.cpp): a new root
+    // above `node`, taking its tokens (returns the root and its edge); the
+    // removal of the edge from `consumer` to `producer` and of its column
+    // (returns the row that read it); a node of `part`, a split of one of
+    // this circuit's nodes, without `leaf`'s column, its memories re-created
+    // on new edges.
+    std::pair<std::uint32_t, std::uint32_t> add_root(std::uint32_t node);
+    std::uint32_t disconnect(std::uint32_t consumer, std::uint32_t producer);
+    std::uint32_t add_split_part(AlgebraicCircuit part, std::uint32_t leaf);
 
     // Orders the nodes into `layers`, `depth_of_` and the token index; stops
     // on a cycle.

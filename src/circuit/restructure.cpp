@@ -31,7 +31,10 @@
 //
 // These are members of ReactiveCircuit declared with it
 // (circuit/reactive_circuit.h); their definitions live here, apart from the
-// rest, compiled once for every semiring at the foot of this file.
+// rest, compiled once for every semiring at the foot of this file. Only the
+// moves and the adaptation are public: `add_root`, `disconnect` and
+// `add_split_part` are their private steps, and every part they build takes
+// the circuit's `value_size` (a split part, a node of the circuit's own).
 #include "circuit/reactive_circuit.h"
 
 #include <algorithm>

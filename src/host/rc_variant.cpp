@@ -1,7 +1,6 @@
 #include "host/rc_variant.h"
 
 #include "circuit/clustering.h"
-#include "circuit/leaf.h"
 #include "host/graphviz.h"
 #include "host/messages.h"
 
@@ -19,10 +18,7 @@ RCVariant RCVariant::from_sum_product(std::uint32_t value_size, const SumProduct
 
 std::uint32_t RCVariant::add_leaf(Vector probabilities, double initial_timestamp, std::string name) const {
     return visit([&]<class S>(const SharedCircuit<S>& handle) {
-        auto circuit = handle.lock();
-        auto index = static_cast<std::uint32_t>(circuit->leafs().size());
-        circuit->add_leaf(Leaf::create<S>(std::move(probabilities), initial_timestamp, std::move(name), index));
-        return index;
+        return handle.lock()->add_leaf(std::move(probabilities), initial_timestamp, std::move(name));
     });
 }
 

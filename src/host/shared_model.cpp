@@ -25,7 +25,7 @@ std::string words_joined(std::string_view name) {
 template <class S>
 std::size_t boolean_width_of(const Tallo<S>& model) {
     constexpr bool one_element_per_slot = S::tag == SemiringTag::Fuzzy || S::tag == SemiringTag::Boolean;
-    return one_element_per_slot ? std::max<std::size_t>(model.value_size(), 1) : 1;
+    return one_element_per_slot ? model.circuit().lock()->batch_width() : 1;
 }
 
 // The first of `sources` whose topic is `channel`, or null.
@@ -88,9 +88,11 @@ Result<TypedWriter> SharedModel::make_categorical_writer(const std::string& chan
         const CategoricalSource* source = with_topic(model.categorical_sources(), channel);
         if (!source) return Error{messages::no_categorical_source_with_channel(channel)};
         const std::size_t n_categories = source->categories.size();
-        const std::size_t value_size = model.value_size();
+        // What the source's reader splits a message by: one entry per
+        // category per batch slot (one slot in ProbGradient).
+        const std::size_t batch_width = model.circuit().lock()->batch_width();
         IpcWriter writer(model.channels().get_or_create_sender(channel));
-        return TypedWriter{TypedWriter::Categorical{std::move(writer), n_categories, value_size}};
+        return TypedWriter{TypedWriter::Categorical{std::move(writer), n_categories, batch_width}};
     });
 }
 

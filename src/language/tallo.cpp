@@ -164,16 +164,13 @@ void Tallo<S>::create_variable_head_causes(const Dnf& dnf) {
 }
 
 // ProbGradient: every leaf gets one derivative slot per leaf, its own seeded
-// with 1.0, and the circuit's batch width becomes the leaf count + 1. The
-// values are written as they are: no change test, no estimate, nothing marked
-// dirty. The other semirings only take the lock.
+// with 1.0, and the circuit's `value_size` becomes the leaf count + 1 (its
+// batch width stays 1). The values are written as they are: no change test,
+// no estimate, nothing marked dirty. Compile seeds before it adds the
+// products, as the circuit requires. The other semirings have nothing to seed.
 template <class S>
 void Tallo<S>::seed_gradients() {
-    if constexpr (S::tag != SemiringTag::ProbGradient) {
-        (void)manager_.circuit().lock();
-    } else {
-        manager_.circuit().lock()->seed_gradients();
-    }
+    if constexpr (S::tag == SemiringTag::ProbGradient) manager_.circuit().lock()->seed_gradients();
 }
 
 // One product term per clause, handed to the circuit a chunk of the normal

@@ -18,8 +18,8 @@
 // 4. after solving, per cause literal of a variable head in order of first
 //    occurrence in the solution: the literal (p) and "-literal".
 // In ProbGradient every leaf value is then seeded with its derivative slot,
-// and the circuit's `value_size` becomes the leaf count + 1. The circuit owns
-// the batch width; the model and its manager ask it (`value_size`).
+// and the circuit's `value_size` becomes the leaf count + 1; its batch width
+// stays 1. The circuit owns both widths; the model and its manager ask it.
 //
 // Guarantees:
 // - A stop during compile drops everything built so far; no model results.
@@ -84,8 +84,8 @@ public:
     const ComparisonTable& comparisons() const noexcept { return comparisons_; }
     const ParameterGroupTable& parameter_groups() const noexcept { return parameter_groups_; }
 
-    // The batch width, as the circuit holds it (leaf count + 1 in a compiled
-    // ProbGradient model).
+    // The slots of a stored value, as the circuit holds it (leaf count + 1 in
+    // a compiled ProbGradient model).
     std::size_t value_size() const { return manager_.value_size(); }
 
     // The shared circuit of the model's leaves and its target's node.

@@ -1,5 +1,6 @@
 """The invariants the circuit, the manager and the model promise are kept by
-their types: code outside them cannot reach the fields behind the promises.
+their types: code outside them cannot reach the fields behind the promises,
+nor hand the circuit a leaf or a part that it did not make itself.
 
 Each probe below is a translation unit that reaches into one of them from
 outside; each must fail to compile, and with an access error, not some other
@@ -27,8 +28,12 @@ void probe(AlgebraicCircuit& node, ReactiveCircuit<LogProb>& circuit, Manager<Lo
 """
 
 CONTROL = """
-    std::size_t n = node.minterms().size() + circuit.value_size() + manager.value_size() + model.value_size();
+    std::size_t n = node.minterms().size() + circuit.value_size() + circuit.batch_width() + manager.value_size() +
+                    model.value_size() + circuit.add_leaf(Vector{0.5}, 0.0, "x");
     (void)n;
+    circuit.lift_leaf(0);
+    circuit.drop_leaf(0);
+    circuit.adapt({0});
     auto guard = model.circuit().lock();
     (void)manager.circuit();
 """
@@ -38,8 +43,16 @@ PROBES = [
     ("write a node's terms", "node.minterms().push_back({});", "const"),
     ("reach a node's term field", "node.minterms_.clear();", "private"),
     ("reach a node's column map", "node.leaf_columns_.clear();", "private"),
-    ("write a circuit's batch width", "circuit.value_size() = 2;", "lvalue"),
-    ("reach a circuit's batch width field", "circuit.value_size_ = 2;", "private"),
+    ("write a circuit's value width", "circuit.value_size() = 2;", "lvalue"),
+    ("write a circuit's batch width", "circuit.batch_width() = 2;", "lvalue"),
+    ("reach a circuit's value width field", "circuit.value_size_ = 2;", "private"),
+    # the circuit numbers its leaves itself and builds its own parts
+    ("add a leaf whose index is not its position",
+     'circuit.add_leaf(Leaf::create<LogProb>(Vector{0.5}, 0.0, "x", 7));', "no matching"),
+    ("append to a circuit's leaves", 'circuit.leafs().push_back(Leaf::create_encoded({}, 0.0, "x", 7));', "const"),
+    ("hand a circuit a part of another width", "circuit.add_split_part(AlgebraicCircuit(2), 0);", "private"),
+    ("put a root above a node", "circuit.add_root(0);", "private"),
+    ("cut an edge out of a node", "circuit.disconnect(0, 1);", "private"),
     ("replace a manager's circuit", "manager.circuit() = SharedCircuit<LogProb>::make(1u);", "const"),
     ("reach a manager's circuit field", "(void)manager.circuit_;", "private"),
     ("reach a model's manager", "(void)model.manager_;", "private"),

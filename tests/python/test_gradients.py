@@ -3,6 +3,7 @@
 import pytest
 
 import tallo
+from support import close, eventually
 
 # P(wet) = rain * cause: the world where rain and the rule's cause both hold.
 WET = """
@@ -146,6 +147,34 @@ def test_source_gradients_by_atom_or_channel():
             assert model.source_gradients(gradients, atom) == by_channel
     assert model.source_gradients({"-rain": 1.0}, "rain") == {}
     assert model.source_gradients(gradients, "nothing") == {}
+
+
+SKY = """
+{sunny, cloudy, rainy} <- source("/sky", Categorical).
+t if cloudy.
+t if rainy.
+t -> target("/t").
+"""
+
+
+# A host writes n_categories() * value_size() values, each category's block
+# one entry per batch slot; the reader splits by the same width. ProbGradient
+# has one batch slot, however wide its derivative vectors are.
+@pytest.mark.parametrize("semiring, value_size", [("probgradient", 1), ("logprob", 3)])
+def test_categorical_writer_value_size_is_the_width_its_reader_splits_by(semiring, value_size):
+    model = tallo.Tallo.compile(SKY, value_size if semiring == "logprob" else 1, False, semiring)
+    writer = model.make_categorical_writer("/sky")
+    assert (writer.n_categories(), writer.value_size()) == (3, value_size)
+    flat = [p for p in (0.6, 0.3, 0.1) for _ in range(writer.value_size())]
+    writer.write(flat, None)
+    values = eventually(model.get_values, lambda v: close([x[0] for x in v], [0.6, 0.3, 0.1]))
+    assert [x for v in values for x in v[:value_size]] == pytest.approx(flat)
+    circuit = model.get_reactive_circuit()
+    assert circuit.full_update()["/t"][:value_size] == pytest.approx([0.4] * value_size)
+    if semiring == "probgradient":
+        result = circuit.full_gradient_update()["/t"]
+        assert result["probability"] == pytest.approx(0.4)
+        assert result["gradients"] == pytest.approx({"sunny": 0.0, "cloudy": 1.0, "rainy": 1.0})
 
 
 @pytest.mark.parametrize("semiring", NOT_GRADIENT)

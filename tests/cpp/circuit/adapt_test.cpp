@@ -95,7 +95,7 @@ TEST_F(Adapt, OneOccupiedBinLeavesEveryLeafAtTheRoot) {
 TEST_F(Adapt, ALeafAddedSinceTheLastAdaptationStartsFromTheRoot) {
     set_frequencies({5, 5, 5, 5});
     adapt({1, 2, 3});
-    circuit_.add_leaf(Leaf::create<LogProb>(Vector{0.5, 0.5}, 0.0, "late", 4));
+    ASSERT_EQ(circuit_.add_leaf(Vector{0.5, 0.5}, 0.0, "late"), 4u);
     circuit_.add_sum_product({{4}}, "t");
     circuit_.update_dependencies();
     circuit_.update();

@@ -275,7 +275,7 @@ TYPED_TEST(EvaluateIn, AnEmptyTermIsOne) {
 TYPED_TEST(EvaluateIn, EveryColumnIsResolvedEvenIfNoTermUsesIt) {
     using S = TypeParam;
     ReactiveCircuit<S> circuit(1);
-    circuit.add_leaf(Leaf::create_encoded(Vector{1.0}, 0.0, "a", 0));
+    test::CircuitAccess::add_encoded_leaf(circuit, Vector{1.0}, "a");
     circuit.add_sum_product({{}}, "t");
     circuit.add_sum_product({{}}, "p");
     circuit.connect(0, 1, 0);
@@ -325,8 +325,8 @@ TEST(AlgebraicCircuitEvaluate, SumsTermsAndChecksColumnLengths) {
     for (const EvaluateCase& c : cases) {
         dispatch(c.tag, [&]<class S>() {
             ReactiveCircuit<S> circuit(c.value_size);
-            circuit.add_leaf(Leaf::create_encoded(c.leaf0, 0.0, "a", 0));
-            circuit.add_leaf(Leaf::create_encoded(c.leaf1, 0.0, "b", 1));
+            test::CircuitAccess::add_encoded_leaf(circuit, c.leaf0, "a");
+            test::CircuitAccess::add_encoded_leaf(circuit, c.leaf1, "b");
             AlgebraicCircuit node = from_rows({{0}, {1}}, c.value_size);
             if (c.stop.empty()) {
                 EXPECT_TRUE(same_values(node.template evaluate<S>(circuit.evaluation_view()), c.expected)) << S::name;
@@ -339,8 +339,8 @@ TEST(AlgebraicCircuitEvaluate, SumsTermsAndChecksColumnLengths) {
 
 TEST(AlgebraicCircuitEvaluate, MultipliesLeavesAndMemoriesOfATerm) {
     ReactiveCircuit<Fuzzy> circuit(2);
-    circuit.add_leaf(Leaf::create_encoded(Vector{0.7, 0.2}, 0.0, "a", 0));
-    circuit.add_leaf(Leaf::create_encoded(Vector{0.4, 0.9}, 0.0, "b", 1));
+    circuit.add_leaf(Vector{0.7, 0.2}, 0.0, "a");  // Fuzzy stores probabilities as they are
+    circuit.add_leaf(Vector{0.4, 0.9}, 0.0, "b");
     circuit.add_sum_product({{0}}, "t");
     circuit.add_sum_product({}, "p");
     circuit.connect(0, 1, 0);

@@ -40,6 +40,14 @@ struct CircuitAccess {
     static std::optional<std::vector<std::vector<std::uint32_t>>>& layers(ReactiveCircuit<S>& circuit) {
         return circuit.layers_;
     }
+    // Appends a leaf whose value is `value` as stored, not encoded, with the
+    // index `add_leaf` would give it; returns that index.
+    template <class S>
+    static std::uint32_t add_encoded_leaf(ReactiveCircuit<S>& circuit, Vector value, std::string name) {
+        const auto index = static_cast<std::uint32_t>(circuit.leafs_.size());
+        circuit.leafs_.push_back(Leaf::create_encoded(std::move(value), 0.0, std::move(name), index));
+        return index;
+    }
 };
 
 // The invariants the circuit's types keep: the graph's slot invariant, every

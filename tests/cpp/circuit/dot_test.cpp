@@ -147,8 +147,8 @@ TEST(ReactiveDot, RemovedSlotsLeaveGapsAndReusedSlotsShowTheirNewOccupant) {
 
 TEST(ReactiveCircuitDot, ShowsNewMemoriesAsZeroUntilTheUpdateAndWritesTheTextToAFile) {
     ReactiveCircuit<LogProb> circuit(1);
-    circuit.add_leaf(Leaf::create<LogProb>(Vector{0.3}, 0.0, "a", 0));
-    circuit.add_leaf(Leaf::create<LogProb>(Vector{0.5}, 0.0, "b", 1));
+    circuit.add_leaf(Vector{0.3}, 0.0, "a");
+    circuit.add_leaf(Vector{0.5}, 0.0, "b");
     circuit.add_sum_product({{0, 1}}, "/t");
     circuit.drop_leaf(1);
     const std::string nodes =

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <string>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "base/messages.h"
@@ -31,7 +32,7 @@ ReactiveCircuit<S> circuit_with_leaves(std::uint32_t count, std::vector<std::uin
                                        std::uint32_t value_size = 1) {
     ReactiveCircuit<S> circuit(value_size);
     for (std::uint32_t i = 0; i < count; ++i) {
-        circuit.add_leaf(Leaf::create<S>(Vector{0.5}, 0.0, "leaf" + std::to_string(i), i));
+        circuit.add_leaf(Vector{0.5}, 0.0, "leaf" + std::to_string(i));
         test::CircuitAccess::leafs(circuit).back().dependencies = dependencies;
     }
     EXPECT_TRUE(test::audited(circuit));
@@ -101,7 +102,7 @@ TEST(LeafUpdateChangeTest, DecidesOnTheEncodedValues) {
     };
     for (const ToleranceCase& c : cases) {
         ReactiveCircuit<Fuzzy> circuit(1);
-        circuit.add_leaf(Leaf::create<Fuzzy>(c.stored, 0.0, "x", 0));
+        circuit.add_leaf(c.stored, 0.0, "x");
         test::CircuitAccess::leafs(circuit)[0].dependencies = {0};
         EXPECT_TRUE(test::audited(circuit));
         circuit.update_leaf(0, c.written, 1.0);
@@ -121,11 +122,11 @@ TEST(LeafUpdateChangeTest, ZeroProbabilityInLogSpaceChangesEveryTime) {
     EXPECT_GT(circuit.leafs()[0].frequency, 0.0);  // the estimator saw three changes
 }
 
-TEST(LeafUpdateProbGradient, PadsToTheBatchWidthAndSeedsTheLeafsOwnIndex) {
+TEST(LeafUpdateProbGradient, PadsToTheValueSizeAndSeedsTheLeafsOwnIndex) {
     ReactiveCircuit<ProbGradient> circuit(4);
-    // Position 0 holds a leaf whose index is 1: the seed follows the index.
-    circuit.add_leaf(Leaf::create<ProbGradient>(Vector{0.2}, 0.0, "x", 1));
-    test::CircuitAccess::leafs(circuit)[0].dependencies = {2};
+    circuit.add_leaf(Vector{0.2}, 0.0, "w");
+    circuit.add_leaf(Vector{0.2}, 0.0, "x");  // index 1: its seed is slot 2
+    test::CircuitAccess::leafs(circuit)[1].dependencies = {2};
     EXPECT_TRUE(test::audited(circuit));
 
     struct Step {
@@ -141,9 +142,9 @@ TEST(LeafUpdateProbGradient, PadsToTheBatchWidthAndSeedsTheLeafsOwnIndex) {
     };
     for (const Step& step : steps) {
         test::CircuitAccess::dirty(circuit).clear();
-        circuit.update_leaf(0, step.written, 1.0);
+        circuit.update_leaf(1, step.written, 1.0);
         EXPECT_EQ(circuit.dirty().count(2), step.change ? 1u : 0u) << "written size " << step.written.size();
-        EXPECT_TRUE(same_values(circuit.leafs()[0].value, step.stored));
+        EXPECT_TRUE(same_values(circuit.leafs()[1].value, step.stored));
     }
 }
 
@@ -155,9 +156,61 @@ TEST(LeafUpdateProbGradient, RefusesAnEmptyValueBeforeLookingAtThePosition) {
     EXPECT_TRUE(circuit.dirty().empty());
 }
 
-TEST(ReactiveCircuitConstruction, RefusesABatchWidthOfZero) {
+TEST(ReactiveCircuitConstruction, RefusesAWidthOfZeroAndBatchesOnlyOutsideProbGradient) {
     EXPECT_EQ(stop_message([] { ReactiveCircuit<LogProb> circuit(0); }), messages::value_size_zero());
-    EXPECT_EQ(ReactiveCircuit<Boolean>(3).value_size(), 3u);
+    const ReactiveCircuit<Boolean> batched(3);
+    EXPECT_EQ(std::pair(batched.value_size(), batched.batch_width()), std::pair(3u, 3u));
+    const ReactiveCircuit<ProbGradient> dual(3);
+    EXPECT_EQ(std::pair(dual.value_size(), dual.batch_width()), std::pair(3u, 1u));
+}
+
+// The index is the circuit's to give (the seed slot of a ProbGradient leaf
+// follows it: see the seeding test below).
+TEST(ReactiveCircuitConstruction, AddLeafGivesEachLeafItsPositionAsIndex) {
+    ReactiveCircuit<LogProb> circuit(2);
+    for (std::uint32_t i = 0; i < 3; ++i) EXPECT_EQ(circuit.add_leaf(Vector{0.5}, 1.5, "x"), i);
+    for (std::uint32_t i = 0; i < 3; ++i) {
+        const Leaf& leaf = circuit.leafs()[i];
+        EXPECT_EQ(leaf.index, i);
+        EXPECT_EQ(leaf.frequency, 1.5);
+        EXPECT_TRUE(leaf.dependencies.empty());
+        EXPECT_TRUE(same_values(leaf.value, {std::log(0.5)}));
+    }
+    EXPECT_TRUE(circuit.dirty().empty());
+}
+
+// Seeding widens the leaves and every node made after it; once a node
+// exists it is refused, so that no node or memory keeps the old width.
+TEST(SeedGradients, WidensTheLeavesBeforeAnyNodeAndIsRefusedAfter) {
+    ReactiveCircuit<ProbGradient> circuit(1);
+    circuit.add_leaf(Vector{0.25}, 0.0, "a");
+    circuit.add_leaf(Vector{0.5}, 0.0, "b");
+    circuit.seed_gradients();
+    EXPECT_EQ(std::pair(circuit.value_size(), circuit.batch_width()), std::pair(3u, 1u));
+    EXPECT_TRUE(same_values(circuit.leafs()[0].value, {0.25, 1.0, 0.0}));
+    EXPECT_TRUE(same_values(circuit.leafs()[1].value, {0.5, 0.0, 1.0}));
+    EXPECT_TRUE(circuit.dirty().empty());
+
+    circuit.add_sum_product({{0}}, "t");
+    circuit.connect(0, circuit.add_inner_node({{1}}), 0);
+    EXPECT_TRUE(test::audited(circuit));  // every node of the circuit's width
+    EXPECT_EQ(circuit.structure().edge(0).size(), 3u);
+    EXPECT_TRUE(same_values(circuit.update().at("t"), {0.125, 0.5, 0.25}));
+
+    const std::vector<Leaf> leafs = circuit.leafs();
+    EXPECT_EQ(stop_message([&] { circuit.seed_gradients(); }), messages::seeded_after_nodes());
+    EXPECT_EQ(circuit.value_size(), 3u);
+    for (std::size_t i = 0; i < leafs.size(); ++i) EXPECT_TRUE(same_values(circuit.leafs()[i].value, leafs[i].value));
+    EXPECT_TRUE(test::audited(circuit));
+}
+
+TEST(SeedGradients, DoesNothingOutsideProbGradient) {
+    ReactiveCircuit<LogProb> circuit(2);
+    circuit.add_leaf(Vector{0.5, 0.25}, 0.0, "a");
+    circuit.add_sum_product({{0}}, "t");
+    circuit.seed_gradients();
+    EXPECT_EQ(std::pair(circuit.value_size(), circuit.batch_width()), std::pair(2u, 2u));
+    EXPECT_TRUE(same_values(circuit.leafs()[0].value, {std::log(0.5), std::log(0.25)}));
 }
 
 }  // namespace

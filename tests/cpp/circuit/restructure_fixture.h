@@ -44,8 +44,7 @@ template <class S>
 ReactiveCircuit<S> circuit_of(const std::vector<double>& probabilities, const std::map<std::string, Rows>& roots) {
     ReactiveCircuit<S> circuit(width_for<S>(probabilities.size()));
     for (std::uint32_t i = 0; i < probabilities.size(); ++i) {
-        circuit.add_leaf(Leaf::create<S>(leaf_input<S>(probabilities[i], circuit.value_size()), 0.0,
-                                                "x" + std::to_string(i), i));
+        circuit.add_leaf(leaf_input<S>(probabilities[i], circuit.value_size()), 0.0, "x" + std::to_string(i));
     }
     for (const auto& [token, rows] : roots) circuit.add_sum_product(rows, token);
     circuit.update_dependencies();

@@ -33,7 +33,7 @@ Circuit with_leaves(const std::vector<std::pair<std::string, double>>& leaves) {
     const auto slots = static_cast<std::uint32_t>(leaves.size() + 1);
     Circuit circuit(slots);
     for (std::uint32_t i = 0; i < leaves.size(); ++i) {
-        circuit.add_leaf(Leaf::create<ProbGradient>(Vector(slots, leaves[i].second), 0.0, leaves[i].first, i));
+        circuit.add_leaf(Vector(slots, leaves[i].second), 0.0, leaves[i].first);
     }
     return circuit;
 }
@@ -108,7 +108,7 @@ TEST(GradientUpdate, ReportsTheDerivativesOfTheRecomputedTargets) {
     expect_unpacked(gradient_update(circuit), {{"/t", {0.35, {{"a", 0.4}, {"b", 0.5}, {"c", 1.0}}}}}, "after a fit");
 
     // A leaf added after the targets were computed: no vector fits any more.
-    circuit.add_leaf(Leaf::create<ProbGradient>(Vector(4, 0.5), 0.0, "late", 3));
+    circuit.add_leaf(Vector(4, 0.5), 0.0, "late");
     expect_unpacked(full_gradient_update(circuit), {}, "a leaf more");
 }
 

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -15,7 +16,6 @@
 #include "base/child_process.h"
 #include "base/output_file.h"
 #include "base/vector.h"
-#include "circuit/leaf.h"
 #include "circuit/reactive_circuit.h"
 #include "circuit/semiring.h"
 #include "host/messages.h"
@@ -64,8 +64,8 @@ protected:
     // which reads leaf 1 and has left its value, -0.5, in the memory.
     void build(const std::string& token) {
         circuit_ = ReactiveCircuit<LogProb>(1);
-        circuit_.add_leaf(Leaf::create_encoded(Vector{0.0}, 0.0, "a", 0));
-        circuit_.add_leaf(Leaf::create_encoded(Vector{-0.5}, 0.0, "b", 1));
+        circuit_.add_leaf(Vector{1.0}, 0.0, "a");
+        circuit_.add_leaf(Vector{std::exp(-0.5)}, 0.0, "b");
         circuit_.add_sum_product({{0}}, token);
         circuit_.connect(0, circuit_.add_inner_node({{1}}), 0);
         circuit_.update();

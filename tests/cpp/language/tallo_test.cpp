@@ -280,6 +280,7 @@ TEST(TalloCompile, NegativeThresholdsWorkEndToEnd) {
 TEST(TalloCompile, BatchWidthOfEveryLeaf) {
     Tallo<Fuzzy> model = Tallo<Fuzzy>::compile(testing::example_model, 3, false);
     EXPECT_EQ(model.value_size(), 3u);
+    EXPECT_EQ(model.circuit().lock()->batch_width(), 3u);
     for (const Vector& value : model.channels().get_values()) EXPECT_EQ(value.size(), 3u);
     EXPECT_EQ(update(model).at("/out/alarm").size(), 3u);
 }
@@ -288,6 +289,7 @@ TEST(TalloCompile, ProbGradientSeedsOneDerivativeSlotPerLeaf) {
     Tallo<ProbGradient> model = Tallo<ProbGradient>::compile(testing::example_model, 1, false);
     const std::size_t n = example_leaves.size();
     EXPECT_EQ(model.value_size(), n + 1);
+    EXPECT_EQ(model.circuit().lock()->batch_width(), 1u) << "the derivative slots are no batch";
     const std::vector<Vector> values = model.channels().get_values();
     ASSERT_EQ(values.size(), n);
     for (std::size_t i = 0; i < n; ++i) {
@@ -342,10 +344,7 @@ TEST(TalloCompile, ProductsOfManyChunksBuildTheNodeOfOneCall) {
     const auto products = product_terms(dnf, compiled.channels().get_index_map());
     auto circuit = compiled.circuit().lock();
     ReactiveCircuit<LogProb> whole(1);
-    for (Leaf leaf : circuit->leafs()) {
-        leaf.dependencies.clear();
-        whole.add_leaf(std::move(leaf));
-    }
+    for (const Leaf& leaf : circuit->leafs()) whole.add_leaf(LogProb::decode(leaf.value), 0.0, leaf.name);
     whole.add_sum_product(products, "/t");
 
     ASSERT_EQ(circuit->target_nodes(), whole.target_nodes());
