@@ -164,17 +164,16 @@ TEST(ReactiveCircuitConstruction, RefusesAWidthOfZeroAndBatchesOnlyOutsideProbGr
     EXPECT_EQ(std::pair(dual.value_size(), dual.batch_width()), std::pair(3u, 1u));
 }
 
-// The index is the circuit's to give (the seed slot of a ProbGradient leaf
-// follows it: see the seeding test below).
-TEST(ReactiveCircuitConstruction, AddLeafGivesEachLeafItsPositionAsIndex) {
-    ReactiveCircuit<LogProb> circuit(2);
+TYPED_TEST(LeafUpdate, AddLeafGivesEachLeafItsPositionAsIndex) {
+    using S = TypeParam;
+    ReactiveCircuit<S> circuit(2);
     for (std::uint32_t i = 0; i < 3; ++i) EXPECT_EQ(circuit.add_leaf(Vector{0.5}, 1.5, "x"), i);
     for (std::uint32_t i = 0; i < 3; ++i) {
         const Leaf& leaf = circuit.leafs()[i];
         EXPECT_EQ(leaf.index, i);
         EXPECT_EQ(leaf.frequency, 1.5);
         EXPECT_TRUE(leaf.dependencies.empty());
-        EXPECT_TRUE(same_values(leaf.value, {std::log(0.5)}));
+        EXPECT_TRUE(same_values(leaf.value, Leaf::create<S>(Vector{0.5}, 1.5, "x", i).value));
     }
     EXPECT_TRUE(circuit.dirty().empty());
 }
