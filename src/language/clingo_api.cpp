@@ -1,108 +1,13 @@
 #include "language/clingo_api.h"
 
-#include <pthread.h>
-
-#include <atomic>
-#include <condition_variable>
-#include <mutex>
-#include <new>
-
 #include <fmt/format.h>
 
+#include "base/fork_gate.h"
 #include "base/panic.h"
 #include "language/messages.h"
 
 namespace tallo::clingo {
 namespace {
-
-// Which threads are inside a call of the library, so that fork() can wait for
-// them: a child forked while one of them holds a lock of the library inherits
-// that lock held by a thread it does not have, and its own first call waits
-// on it for ever.
-//
-// A call counts itself in `inside` and then looks at `forks`; the fork's
-// prepare handler counts itself in `forks` and then looks at `inside`. Both
-// sequentially consistent, so one of them always sees the other: no call
-// slips into the library unseen while a fork waits, and new calls stay out
-// until every fork under way is done. The mutex and condition variable carry
-// only the waiting. Never destroyed: threads may call the library while
-// statics go.
-struct ForkGate {
-    std::atomic<int> inside{0};
-    std::atomic<int> forks{0};  // forks between their prepare and parent handlers
-    std::mutex mutex;
-    std::condition_variable changed;
-    // This process, or one it was forked from, was forked with a call in
-    // flight: the library's locks may be held here for good.
-    bool inherited_call = false;
-};
-
-// Set by the prepare handler when its wait ran out with a call still inside;
-// read by the child handler, which runs on the same thread in the child.
-thread_local bool call_in_flight_at_fork = false;
-
-ForkGate& fork_gate() noexcept {
-    static ForkGate* const instance = new ForkGate();
-    return *instance;
-}
-
-void leave_library() noexcept {
-    ForkGate& gate = fork_gate();
-    if (gate.inside.fetch_sub(1) == 1 && gate.forks.load() > 0) {
-        const std::lock_guard lock(gate.mutex);
-        gate.changed.notify_all();
-    }
-}
-
-void enter_library() noexcept {
-    ForkGate& gate = fork_gate();
-    for (;;) {
-        gate.inside.fetch_add(1);
-        if (gate.forks.load() == 0) return;
-        leave_library();  // a fork waits for no call that has not begun
-        std::unique_lock lock(gate.mutex);
-        gate.changed.wait(lock, [&gate] { return gate.forks.load() == 0; });
-    }
-}
-
-// One call of the library, counted while it runs.
-class InsideLibrary {
-public:
-    InsideLibrary() noexcept { enter_library(); }
-    InsideLibrary(const InsideLibrary&) = delete;
-    InsideLibrary& operator=(const InsideLibrary&) = delete;
-    ~InsideLibrary() { leave_library(); }
-};
-
-void wait_for_calls_before_fork() noexcept {
-    ForkGate& gate = fork_gate();
-    std::unique_lock lock(gate.mutex);
-    gate.forks.fetch_add(1);
-    call_in_flight_at_fork =
-        !gate.changed.wait_for(lock, fork_wait_limit, [&gate] { return gate.inside.load() == 0; });
-}
-
-void open_gate_after_fork() noexcept {
-    ForkGate& gate = fork_gate();
-    {
-        const std::lock_guard lock(gate.mutex);
-        gate.forks.fetch_sub(1);
-    }
-    gate.changed.notify_all();
-}
-
-// The child's gate is made anew in place, as the threads its copy counted
-// and any holder of its mutex are not the child's; only the mark survives.
-void fresh_gate_in_child() noexcept {
-    ForkGate& gate = fork_gate();
-    const bool inherited = gate.inherited_call || call_in_flight_at_fork;
-    new (&gate) ForkGate();
-    gate.inherited_call = inherited;
-}
-
-// Registered when the library is loaded, before any call can be made.
-[[maybe_unused]] const int registered =
-    pthread_atfork(wait_for_calls_before_fork, open_gate_after_fork, fresh_gate_in_child);
 
 std::string_view error_meaning(clingo_error_t code) {
     switch (code) {
@@ -140,7 +45,7 @@ void fail(const Failure& failure, std::string_view what) { stop(failure.message(
 
 void Model::symbols(clingo_show_type_bitset_t show, std::vector<clingo_symbol_t>& symbols,
                     const Failure& failure) const {
-    const InsideLibrary inside;
+    const ForkWaits inside;
     std::size_t size = 0;
     check(clingo_model_symbols_size(model_, show, &size), failure, "clingo_model_symbols_size");
     symbols.resize(size);
@@ -149,17 +54,17 @@ void Model::symbols(clingo_show_type_bitset_t show, std::vector<clingo_symbol_t>
 
 SolveHandle::~SolveHandle() {
     if (!handle_) return;
-    const InsideLibrary inside;
+    const ForkWaits inside;
     clingo_solve_handle_close(handle_);
 }
 
 void SolveHandle::resume(const Failure& failure) {
-    const InsideLibrary inside;
+    const ForkWaits inside;
     check(clingo_solve_handle_resume(handle_), failure, "clingo_solve_handle_resume");
 }
 
 std::optional<Model> SolveHandle::model(const Failure& failure) {
-    const InsideLibrary inside;
+    const ForkWaits inside;
     const clingo_model_t* model = nullptr;
     check(clingo_solve_handle_model(handle_, &model), failure, "clingo_solve_handle_model");
     if (!model) return std::nullopt;
@@ -167,13 +72,13 @@ std::optional<Model> SolveHandle::model(const Failure& failure) {
 }
 
 void SolveHandle::close(const Failure& failure) {
-    const InsideLibrary inside;
+    const ForkWaits inside;
     check(clingo_solve_handle_close(std::exchange(handle_, nullptr)), failure, "clingo_solve_handle_close");
 }
 
 Control::Control(std::span<const char* const> arguments, const Failure& failure) {
-    if (fork_gate().inherited_call) stop(messages::forked_during_solver_call());
-    const InsideLibrary inside;
+    if (forked_inside_a_section()) stop(messages::forked_during_solver_call());
+    const ForkWaits inside;
     check(clingo_control_new(arguments.data(), arguments.size(), nullptr, nullptr, 0, &control_), failure,
           "clingo_control_new");
     if (!control_) fail(failure, "clingo_control_new gave no control");
@@ -181,7 +86,7 @@ Control::Control(std::span<const char* const> arguments, const Failure& failure)
 
 Control::~Control() {
     if (!control_) return;
-    const InsideLibrary inside;
+    const ForkWaits inside;
     clingo_control_free(control_);
 }
 
@@ -190,12 +95,12 @@ void Control::add(const char* part, std::string_view program, const Failure& fai
         fail(failure, fmt::format("the program text holds a NUL character at byte {}", nul));
     }
     const std::string text(program);
-    const InsideLibrary inside;
+    const ForkWaits inside;
     check(clingo_control_add(control_, part, nullptr, 0, text.c_str()), failure, "clingo_control_add");
 }
 
 void Control::ground(const char* part, const Failure& name_failure, const Failure& failure) {
-    const InsideLibrary inside;
+    const ForkWaits inside;
     const char* name = nullptr;
     check(clingo_add_string(part, &name), name_failure, "clingo_add_string");
     if (!name) fail(name_failure, "clingo_add_string gave no text");
@@ -204,7 +109,7 @@ void Control::ground(const char* part, const Failure& name_failure, const Failur
 }
 
 SolveHandle Control::solve(clingo_solve_mode_bitset_t mode, const Failure& failure) {
-    const InsideLibrary inside;
+    const ForkWaits inside;
     clingo_solve_handle_t* handle = nullptr;
     check(clingo_control_solve(control_, mode, nullptr, 0, nullptr, nullptr, &handle), failure,
           "clingo_control_solve");
@@ -213,12 +118,12 @@ SolveHandle Control::solve(clingo_solve_mode_bitset_t mode, const Failure& failu
 }
 
 void Control::interrupt() noexcept {
-    const InsideLibrary inside;
+    const ForkWaits inside;
     clingo_control_interrupt(control_);
 }
 
 std::string symbol_text(clingo_symbol_t symbol, const Failure& failure) {
-    const InsideLibrary inside;
+    const ForkWaits inside;
     std::size_t size = 0;  // the terminating NUL included
     check(clingo_symbol_to_string_size(symbol, &size), failure, "clingo_symbol_to_string_size");
     if (size == 0) fail(failure, "clingo_symbol_to_string_size gave no room for the terminating NUL");

@@ -18,15 +18,13 @@
 // - Text-returning calls are wrapped once: ask the size, then fill.
 // - `Control::interrupt` may be called from any thread while another thread
 //   uses the control; nothing else may be shared between threads.
-// - fork() waits until no thread is inside a call of the library, at most
-//   `fork_wait_limit`, and keeps new calls out until it returns, so that a
-//   child rarely inherits a lock of the library held by a thread it does not
-//   have. A child forked while a call was still in flight (a long grounding,
-//   typically) cannot trust the library's locks: making a `Control` there,
-//   and in every process forked from it, stops with
+// - Every call of the library is a `ForkWaits` section (base/fork_gate.h):
+//   fork() waits for the calls in flight, at most `fork_wait_limit`, so that
+//   a child rarely inherits a lock of the library held by a thread it does
+//   not have. A child forked while a call was still in flight (a long
+//   grounding, typically) cannot trust the library's locks: making a
+//   `Control` there, and in every process forked from it, stops with
 //   `messages::forked_during_solver_call()` instead of hanging for ever.
-//   Counting a call costs two atomic operations on one shared word.
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -40,9 +38,6 @@
 
 
 namespace tallo::clingo {
-
-// How long fork() waits for the calls inside the library to end.
-inline constexpr std::chrono::milliseconds fork_wait_limit{200};
 
 inline constexpr clingo_solve_mode_bitset_t solve_mode_yield = 2;
 inline constexpr clingo_show_type_bitset_t show_atoms = 4;

@@ -1,5 +1,6 @@
 #include "language/unicode.h"
 
+#include "base/fork_gate.h"
 #include "base/panic.h"
 #include "language/messages.h"
 #include "language/regex.h"
@@ -28,12 +29,14 @@ bool is_white_space(char32_t c) noexcept {
 
 bool is_uppercase(char32_t c) {
     if (c < 0x80) return c >= 'A' && c <= 'Z';
+    const ForkWaits building;  // as the statement patterns
     static const Regex uppercase(R"(\p{Uppercase})");
     return matches_property(uppercase, c);
 }
 
 bool is_alphanumeric(char32_t c) {
     if (c < 0x80) return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    const ForkWaits building;  // as the statement patterns
     static const Regex alphanumeric(R"([\p{Alphabetic}\p{N}])");
     return matches_property(alphanumeric, c);
 }

@@ -1,0 +1,58 @@
+#include "base/fork_gate.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+namespace tallo {
+namespace {
+
+// What a child forked now says of itself: 1 when it counts as forked inside a
+// section, 0 when not. The child only reads a flag and leaves.
+int child_marked() {
+    const pid_t child = fork();
+    if (child == 0) _exit(forked_inside_a_section() ? 1 : 0);
+    int status = 0;
+    EXPECT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status));
+    return WEXITSTATUS(status);
+}
+
+TEST(ForkGate, AForkWaitsForAShortSectionAndTheChildIsNotMarked) {
+    std::atomic<bool> opened{false};
+    std::atomic<bool> ending{false};
+    std::thread section([&] {
+        const ForkWaits open;
+        opened = true;
+        std::this_thread::sleep_for(fork_wait_limit / 4);
+        ending = true;  // still inside: a fork that waited returns after this
+    });
+    while (!opened) std::this_thread::yield();
+    EXPECT_EQ(child_marked(), 0);
+    EXPECT_TRUE(ending) << "the fork did not wait for the section";
+    section.join();
+    EXPECT_FALSE(forked_inside_a_section());
+}
+
+TEST(ForkGate, AChildForkedWhileASectionOutlastsTheWaitIsMarked) {
+    std::atomic<bool> opened{false};
+    std::atomic<bool> release{false};
+    std::thread section([&] {
+        const ForkWaits open;
+        opened = true;
+        while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
+    while (!opened) std::this_thread::yield();
+    EXPECT_EQ(child_marked(), 1);
+    release = true;
+    section.join();
+    EXPECT_EQ(child_marked(), 0) << "with no section open, a child is not marked";
+    EXPECT_FALSE(forked_inside_a_section()) << "the parent is never marked";
+}
+
+}  // namespace
+}  // namespace tallo
