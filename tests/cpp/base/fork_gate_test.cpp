@@ -33,16 +33,26 @@ int child_marked() {
     return answer == '1' ? 1 : answer == '0' ? 0 : -1;
 }
 
-TEST(ForkGate, AForkWaitsForAShortSectionAndTheChildIsNotMarked) {
+// A thread that opens a section and runs `inside` in it; returns once the
+// section is open.
+template <class F>
+std::thread thread_in_section(F inside) {
     std::atomic<bool> opened{false};
-    std::atomic<bool> ending{false};
-    std::thread section([&] {
+    std::thread section([&opened, inside = std::move(inside)] {
         const ForkWaits open;
         opened = true;
+        inside();
+    });
+    while (!opened) std::this_thread::yield();
+    return section;
+}
+
+TEST(ForkGate, AForkWaitsForAShortSectionAndTheChildIsNotMarked) {
+    std::atomic<bool> ending{false};
+    std::thread section = thread_in_section([&] {
         std::this_thread::sleep_for(fork_wait_limit / 4);
         ending = true;  // still inside: a fork that waited returns after this
     });
-    while (!opened) std::this_thread::yield();
     EXPECT_EQ(child_marked(), 0);
     EXPECT_TRUE(ending) << "the fork did not wait for the section";
     section.join();
@@ -50,14 +60,10 @@ TEST(ForkGate, AForkWaitsForAShortSectionAndTheChildIsNotMarked) {
 }
 
 TEST(ForkGate, AChildForkedWhileASectionOutlastsTheWaitIsMarked) {
-    std::atomic<bool> opened{false};
     std::atomic<bool> release{false};
-    std::thread section([&] {
-        const ForkWaits open;
-        opened = true;
+    std::thread section = thread_in_section([&] {
         while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     });
-    while (!opened) std::this_thread::yield();
     EXPECT_EQ(child_marked(), 1);
     release = true;
     section.join();
