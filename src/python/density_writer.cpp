@@ -9,8 +9,8 @@
 #include "base/result.h"
 #include "channels/writers.h"
 #include "python/convert.h"
-#include "python/writer_class.h"
-#include "python/writer_classes.h"
+#include "python/one_method_writer.h"
+#include "python/writer_objects.h"
 
 namespace tallo::python {
 namespace {
