@@ -10,9 +10,9 @@
 //   another, so an operation's signature says which kind it returns and
 //   passing an error on keeps its kind unless the code names a new one. The
 //   binding raises each kind as its own exception (python/method.h).
-// - Result<T, E> holds exactly one of a value or an E; `value()` and
-//   `error()` on the wrong alternative stop with the absent-value text. A
-//   plain value type: move-only when T is.
+// - Result<T, E> holds exactly one of a value or an E, an error of one of
+//   the kinds; `value()` and `error()` on the wrong alternative stop with the
+//   absent-value text. A plain value type: move-only when T is.
 #include <string>
 #include <utility>
 #include <variant>
@@ -36,7 +36,6 @@ enum class ErrorKind {
 
 template <ErrorKind K>
 struct ErrorOf {
-    static constexpr ErrorKind kind = K;
     std::string message;
 };
 
@@ -45,8 +44,15 @@ using Error = ErrorOf<ErrorKind::runtime>;
 using ValueError = ErrorOf<ErrorKind::value>;
 using IoError = ErrorOf<ErrorKind::io>;
 
+template <class E>
+inline constexpr bool is_error = false;
+template <ErrorKind K>
+inline constexpr bool is_error<ErrorOf<K>> = true;
+
 template <class T, class E = Error>
 class Result {
+    static_assert(is_error<E>, "a result's error is one of the kinds above");
+
 public:
     Result(T value) : outcome_(std::in_place_index<0>, std::move(value)) {}
     Result(E error) : outcome_(std::in_place_index<1>, std::move(error)) {}

@@ -76,6 +76,8 @@ PROBES = [
      "std::optional<Error> e = IoError{\"disk\"}; (void)e;", "conversion"),
     ("make a result of one kind from an error of another",
      "Result<std::uint32_t, ValueError> r = Error{\"x\"}; (void)r;", "conversion"),
+    ("make a result whose error has no kind",
+     "Result<std::uint32_t, std::string> r = std::uint32_t{1}; (void)r;", "one of the kinds"),
 ]
 
 
