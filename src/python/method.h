@@ -40,10 +40,10 @@
 // - The result is built with the interpreter lock held and no mutex held,
 //   from what the work returned, by the result step: `ResultOf` unless the
 //   declaration names another (a second argument, which gets that value):
-//     nothing, or an std::optional error without an error -> None
-//     a Result without an error -> its value, as below
-//     a binding type             -> a new instance of its class
-//     anything else              -> `to_py` (results.h)
+//     nothing, or an optional error that holds none -> None
+//     a Result that holds a value                   -> its value, as below
+//     a binding type                                -> a new instance of its class
+//     anything else                                 -> `to_py` (results.h)
 // - Work and result step are captureless lambdas: the entry point is a plain
 //   function that the method table holds, so it makes them from their types.
 // - Failures of the interpreter and stops travel as error.h says; they are
