@@ -26,7 +26,7 @@ struct Pipe {
 
 // Both ends close on exec; the child gets its copies through dup2, which
 // clears that flag on the copy only.
-Result<Pipe> make_pipe() {
+Result<Pipe, IoError> make_pipe() {
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC) != 0) return os_error(errno);
     return Pipe{Descriptor(ends[0]), Descriptor(ends[1])};
@@ -85,10 +85,10 @@ void wait_for(pid_t child) {
 
 }  // namespace
 
-Result<ProgramOutput> run_program(const std::string& program, const std::vector<std::string>& arguments) {
-    Result<Pipe> out = make_pipe();
+Result<ProgramOutput, IoError> run_program(const std::string& program, const std::vector<std::string>& arguments) {
+    Result<Pipe, IoError> out = make_pipe();
     if (!out) return out.error();
-    Result<Pipe> err = make_pipe();
+    Result<Pipe, IoError> err = make_pipe();
     if (!err) return err.error();
 
     FileActions files;

@@ -28,6 +28,6 @@ struct ProgramOutput {
 
 // Runs `program` with `arguments` and waits for it. An error only when it
 // could not be started: the operating system's "{} (os error {})" text.
-Result<ProgramOutput> run_program(const std::string& program, const std::vector<std::string>& arguments);
+Result<ProgramOutput, IoError> run_program(const std::string& program, const std::vector<std::string>& arguments);
 
 }  // namespace tallo

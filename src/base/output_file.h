@@ -2,7 +2,7 @@
 
 // Descriptor: the owner of one file descriptor, which it closes when it goes.
 // OutputFile: a file opened for writing, with the failures a host sees as
-// recoverable error values rather than stops.
+// recoverable I/O errors (`IoError`, base/result.h) rather than stops.
 //
 // Guarantees:
 // - `create` opens the file write-only, creating it with permissions 0666
@@ -54,11 +54,11 @@ private:
 
 class OutputFile {
 public:
-    static Result<OutputFile> create(const std::string& path);
+    static Result<OutputFile, IoError> create(const std::string& path);
 
     // Nothing on success, else the first error.
-    std::optional<Error> write_all(std::string_view text);
-    std::optional<Error> sync();
+    std::optional<IoError> write_all(std::string_view text);
+    std::optional<IoError> sync();
 
 private:
     explicit OutputFile(Descriptor descriptor) noexcept : descriptor_(std::move(descriptor)) {}
@@ -67,10 +67,10 @@ private:
 };
 
 // The error of an operating-system call that failed with `error_number`.
-Error os_error(int error_number);
+IoError os_error(int error_number);
 
 // Creates or truncates the file at `path` and writes `text` into it, unsynced.
 // Nothing on success, else the first error.
-std::optional<Error> write_text_file(const std::string& path, std::string_view text);
+std::optional<IoError> write_text_file(const std::string& path, std::string_view text);
 
 }  // namespace tallo

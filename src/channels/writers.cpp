@@ -23,26 +23,26 @@ void write_numbers(const std::vector<ComparisonTarget>& targets, const Vector& v
     }
 }
 
-std::variant<VectorDistribution, std::string> distribution_of(const std::string& name, std::vector<Vector> params) {
+Result<VectorDistribution, ValueError> distribution_of(const std::string& name, std::vector<Vector> params) {
     const std::string folded = ascii_lower(name);
     auto rows = [&](std::size_t needed) { return params.size() >= needed; };
     if (folded == "normal") {
-        if (!rows(2)) return std::string(messages::normal_rows());
+        if (!rows(2)) return ValueError{std::string(messages::normal_rows())};
         return VectorDistribution(VectorDistribution::Normal{std::move(params[0]), std::move(params[1])});
     }
     if (folded == "lognormal") {
-        if (!rows(2)) return std::string(messages::lognormal_rows());
+        if (!rows(2)) return ValueError{std::string(messages::lognormal_rows())};
         return VectorDistribution(VectorDistribution::LogNormal{std::move(params[0]), std::move(params[1])});
     }
     if (folded == "exponential") {
-        if (!rows(1)) return std::string(messages::exponential_rows());
+        if (!rows(1)) return ValueError{std::string(messages::exponential_rows())};
         return VectorDistribution(VectorDistribution::Exponential{std::move(params[0])});
     }
     if (folded == "uniform") {
-        if (!rows(2)) return std::string(messages::uniform_rows());
+        if (!rows(2)) return ValueError{std::string(messages::uniform_rows())};
         return VectorDistribution(VectorDistribution::Uniform{std::move(params[0]), std::move(params[1])});
     }
-    return messages::unknown_distribution(folded);
+    return ValueError{messages::unknown_distribution(folded)};
 }
 
 }  // namespace tallo

@@ -6,9 +6,9 @@
 // writer classes call these with the interpreter lock held.
 #include <optional>
 #include <string>
-#include <variant>
 #include <vector>
 
+#include "base/result.h"
 #include "base/vector.h"
 #include "channels/distribution.h"
 #include "channels/ipc.h"
@@ -23,8 +23,7 @@ void write_numbers(const std::vector<ComparisonTarget>& targets, const Vector& v
                    std::optional<double> timestamp);
 
 // The distribution named by `name` (ASCII case folded) with its parameter rows,
-// or the text of the ValueError that refuses them. Rows beyond those needed
-// are ignored.
-std::variant<VectorDistribution, std::string> distribution_of(const std::string& name, std::vector<Vector> params);
+// or the value error that refuses them. Rows beyond those needed are ignored.
+Result<VectorDistribution, ValueError> distribution_of(const std::string& name, std::vector<Vector> params);
 
 }  // namespace tallo

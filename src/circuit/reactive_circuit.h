@@ -165,7 +165,7 @@ public:
     // The DOT text of the graph (circuit/dot.h), and that text written to a
     // file: nothing on success, else the first I/O error.
     std::string to_dot_text() const { return dot::reactive_circuit_text(structure_, target_nodes_); }
-    std::optional<Error> to_dot(const std::string& path) const { return write_text_file(path, to_dot_text()); }
+    std::optional<IoError> to_dot(const std::string& path) const { return write_text_file(path, to_dot_text()); }
 
 private:
     // The circuit's own unit tests build shapes that no operation here makes

@@ -39,9 +39,11 @@ bool selected(const std::optional<std::unordered_set<std::string>>& selection, c
     return !selection || selection->contains(name);
 }
 
+// Each pending probability as a host would write it, in the circuit's one
+// batch slot; the leaf pads it to a dual number of `value_size` slots.
 void apply(ReactiveCircuit<ProbGradient>& circuit, const Pending& pending, double timestamp) {
     for (const auto& [leaf, probability] : pending) {
-        circuit.update_leaf(leaf, Vector(circuit.value_size(), probability), timestamp);
+        circuit.update_leaf(leaf, Vector(circuit.batch_width(), probability), timestamp);
     }
 }
 

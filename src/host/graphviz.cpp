@@ -11,7 +11,7 @@
 namespace tallo::graphviz {
 
 std::string run_graphviz(const std::string& program, const std::vector<std::string>& arguments) {
-    Result<ProgramOutput> output = run_program(program, arguments);
+    Result<ProgramOutput, IoError> output = run_program(program, arguments);
     if (!output) stop(messages::failed_to_run_graphviz(output.error().message));
     return std::move(output.value().standard_output);
 }
@@ -19,8 +19,8 @@ std::string run_graphviz(const std::string& program, const std::vector<std::stri
 namespace {
 
 // The file at `path`, created or truncated, holding `text`, synced.
-Result<OutputFile> write_synced(const std::string& path, std::string_view text) {
-    Result<OutputFile> file = OutputFile::create(path);
+Result<OutputFile, IoError> write_synced(const std::string& path, std::string_view text) {
+    Result<OutputFile, IoError> file = OutputFile::create(path);
     if (!file) return file;
     if (auto error = file.value().write_all(text)) return *error;
     if (auto error = file.value().sync()) return *error;
@@ -29,21 +29,21 @@ Result<OutputFile> write_synced(const std::string& path, std::string_view text) 
 
 }  // namespace
 
-std::optional<Error> write_svg(std::string_view dot_text, const std::string& path, bool keep_dot) {
+std::optional<IoError> write_svg(std::string_view dot_text, const std::string& path, bool keep_dot) {
     const std::string dot_path = keep_dot ? path + ".dot" : path;
     if (auto error = write_text_file(dot_path, dot_text)) return error;
-    Result<OutputFile> file = write_synced(path, run_graphviz("dot", {"-Tsvg", dot_path}));
+    Result<OutputFile, IoError> file = write_synced(path, run_graphviz("dot", {"-Tsvg", dot_path}));
     if (!file) return file.error();
     return std::nullopt;
 }
 
-std::optional<Error> write_combined_svg(std::string_view graphs, const std::string& path) {
+std::optional<IoError> write_combined_svg(std::string_view graphs, const std::string& path) {
     // Each stage's file stays open until the end; they close newest first.
-    Result<OutputFile> combined = write_synced(path, graphs);
+    Result<OutputFile, IoError> combined = write_synced(path, graphs);
     if (!combined) return combined.error();
-    Result<OutputFile> packed = write_synced(path, run_graphviz("gvpack", {"-u", path}));
+    Result<OutputFile, IoError> packed = write_synced(path, run_graphviz("gvpack", {"-u", path}));
     if (!packed) return packed.error();
-    Result<OutputFile> rendered = write_synced(path, run_graphviz("dot", {"-Tsvg", path}));
+    Result<OutputFile, IoError> rendered = write_synced(path, run_graphviz("dot", {"-Tsvg", path}));
     if (!rendered) return rendered.error();
     return std::nullopt;
 }

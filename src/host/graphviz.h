@@ -41,12 +41,12 @@ std::string run_graphviz(const std::string& program, const std::vector<std::stri
 // `dot_text` rendered by `dot -Tsvg` into `path`, synced. The DOT text goes
 // to `path` + ".dot" when `keep_dot`, else to `path` itself, which `dot` has
 // read to its end before its output replaces it.
-std::optional<Error> write_svg(std::string_view dot_text, const std::string& path, bool keep_dot);
+std::optional<IoError> write_svg(std::string_view dot_text, const std::string& path, bool keep_dot);
 
 // `graphs` (several DOT graphs, one after another) into `path`, merged there
 // by `gvpack -u`, then rendered by `dot -Tsvg`; each stage replaces the
 // file's contents and is synced.
-std::optional<Error> write_combined_svg(std::string_view graphs, const std::string& path);
+std::optional<IoError> write_combined_svg(std::string_view graphs, const std::string& path);
 
 // The circuit's DOT text followed by the record text of every live node, in
 // ascending node index.

@@ -83,18 +83,18 @@ void RCVariant::adapt(const std::vector<double>& boundaries) const {
     });
 }
 
-std::optional<Error> RCVariant::to_dot(const std::string& path) const {
+std::optional<IoError> RCVariant::to_dot(const std::string& path) const {
     return visit([&]<class S>(const SharedCircuit<S>& handle) { return handle.lock()->to_dot(path); });
 }
 
-std::optional<Error> RCVariant::to_svg(const std::string& path, bool keep_dot) const {
+std::optional<IoError> RCVariant::to_svg(const std::string& path, bool keep_dot) const {
     return visit([&]<class S>(const SharedCircuit<S>& handle) {
         auto circuit = handle.lock();
         return graphviz::write_svg(circuit->to_dot_text(), path, keep_dot);
     });
 }
 
-std::optional<Error> RCVariant::to_combined_svg(const std::string& path) const {
+std::optional<IoError> RCVariant::to_combined_svg(const std::string& path) const {
     return visit([&]<class S>(const SharedCircuit<S>& handle) {
         auto circuit = handle.lock();
         return graphviz::write_combined_svg(graphviz::combined_dot_text(*circuit), path);

@@ -102,9 +102,9 @@ public:
 
     // The DOT text, or the SVG rendered by Graphviz, into `path` (graphviz.h),
     // with the circuit's mutex held throughout; the first I/O error.
-    std::optional<Error> to_dot(const std::string& path) const;
-    std::optional<Error> to_svg(const std::string& path, bool keep_dot) const;
-    std::optional<Error> to_combined_svg(const std::string& path) const;
+    std::optional<IoError> to_dot(const std::string& path) const;
+    std::optional<IoError> to_svg(const std::string& path, bool keep_dot) const;
+    std::optional<IoError> to_combined_svg(const std::string& path) const;
 
 private:
     SemiringTypes::map<std::variant, SharedCircuit> handle_;

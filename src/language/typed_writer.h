@@ -32,7 +32,7 @@ struct TypedWriter {
     struct Categorical {
         IpcWriter writer;
         std::size_t n_categories;
-        std::size_t value_size;  // the circuit's batch width, which the source's reader splits by
+        std::size_t batch_width;  // the circuit's, which the source's reader splits by (`value_size` to the host)
     };
 
     std::variant<Probability, Density, Number, Boolean, Categorical> kind;

@@ -4,8 +4,8 @@
 #include <optional>
 
 #include "python/convert.h"
-#include "python/writer_class.h"
-#include "python/writer_classes.h"
+#include "python/one_method_writer.h"
+#include "python/writer_objects.h"
 
 namespace tallo::python {
 namespace {

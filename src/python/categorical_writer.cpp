@@ -5,7 +5,7 @@
 #include "python/convert.h"
 #include "python/frame.h"
 #include "python/method.h"
-#include "python/writer_classes.h"
+#include "python/writer_objects.h"
 
 namespace tallo::python {
 namespace {
@@ -29,7 +29,7 @@ constexpr PyCFunction n_categories = held<PyCategoricalWriter, n_categories_sign
 constexpr auto value_size_signature = documented<>({class_name, "value_size"}, "value_size($self)\n--\n\n");
 
 constexpr PyCFunction value_size = held<PyCategoricalWriter, value_size_signature, Raises::nothing>(
-    [](PyCategoricalWriter& object) { return std::uint64_t{object.value_size}; });
+    [](PyCategoricalWriter& object) { return std::uint64_t{object.batch_width}; });
 
 constexpr const char* class_doc =
     "Sends a flat probability matrix `[col₀, col₁, …]` where each column has\n"

@@ -4,14 +4,13 @@
 #include <optional>
 #include <string>
 #include <utility>
-#include <variant>
 #include <vector>
 
 #include "base/result.h"
 #include "channels/writers.h"
 #include "python/convert.h"
-#include "python/writer_class.h"
-#include "python/writer_classes.h"
+#include "python/one_method_writer.h"
+#include "python/writer_objects.h"
 
 namespace tallo::python {
 namespace {
@@ -35,10 +34,10 @@ Ref make_density_writer_class() {
         "- `\"exponential\"` → `[rates]`\n"
         "- `\"uniform\"`     → `[lows, highs]`",
         [](PyDensityWriter& object, const std::string& distribution, std::vector<Vector> params,
-           std::optional<double> timestamp) -> std::optional<Error> {
+           std::optional<double> timestamp) -> std::optional<ValueError> {
             auto chosen = distribution_of(distribution, std::move(params));
-            if (auto* refusal = std::get_if<std::string>(&chosen)) return Error{std::move(*refusal)};
-            object.writer.write(std::get<VectorDistribution>(chosen), timestamp);
+            if (!chosen) return chosen.error();
+            object.writer.write(chosen.value(), timestamp);
             return std::nullopt;
         });
 }

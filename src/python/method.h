@@ -28,17 +28,22 @@
 //   the handle lives until the work is done; the object's own keeps the
 //   shared object alive until the result is built.
 // - `raises`, declared beside the signature, is the one exception the method
-//   raises for the error its work returns: a work that can return one
-//   (`std::optional<Error>` or `Result<T>`) declares the exception, any other
-//   declares `Raises::nothing`; a mismatch does not compile. The exception
-//   carries the error's message.
+//   raises for the error its work returns, and it must be the exception of
+//   that error's kind (base/result.h), which the work's return type carries:
+//     Error      (std::optional<Error>, Result<T>)                  -> Raises::RuntimeError
+//     ValueError (std::optional<ValueError>, Result<T, ValueError>) -> Raises::ValueError
+//     IoError    (std::optional<IoError>, Result<T, IoError>)       -> Raises::OSError
+//   A work that returns no error declares `Raises::nothing`. Any other
+//   declaration does not compile, so a method's table entry states what it
+//   raises and cannot state it wrongly. The exception carries the error's
+//   message.
 // - The result is built with the interpreter lock held and no mutex held,
 //   from what the work returned, by the result step: `ResultOf` unless the
 //   declaration names another (a second argument, which gets that value):
-//     nothing, or std::optional<Error> without an error -> None
-//     Result<T> without an error -> its value, as below
-//     a binding type             -> a new instance of its class
-//     anything else              -> `to_py` (results.h)
+//     nothing, or an optional error that holds none -> None
+//     a Result that holds a value                   -> its value, as below
+//     a binding type                                -> a new instance of its class
+//     anything else                                 -> `to_py` (results.h)
 // - Work and result step are captureless lambdas: the entry point is a plain
 //   function that the method table holds, so it makes them from their types.
 // - Failures of the interpreter and stops travel as error.h says; they are
@@ -63,27 +68,47 @@
 
 namespace tallo::python {
 
-// The value of `made`, or raises its error's message as RuntimeError.
-template <class T>
-T unwrapped(Result<T>&& made) {
-    if (!made) raise(PyExc_RuntimeError, made.error().message);
-    return std::move(made).value();
-}
-
 // The exception a method raises for the error its work returns (see above);
 // each names the Python class it stands for.
 enum class Raises { nothing, RuntimeError, ValueError, OSError };
 
 namespace detail {
 
-template <class T>
+// The exception of each kind of error, the one place that pairs them.
+constexpr Raises raises_for(ErrorKind kind) {
+    switch (kind) {
+        case ErrorKind::runtime:
+            return Raises::RuntimeError;
+        case ErrorKind::value:
+            return Raises::ValueError;
+        case ErrorKind::io:
+            return Raises::OSError;
+    }
+    return Raises::nothing;  // not reached: the switch names every kind
+}
+
+// What a work returning R raises for the error it returns: Raises::nothing
+// when R carries no error.
+template <class R>
+inline constexpr Raises raises_of = Raises::nothing;
+template <class T, ErrorKind K>
+inline constexpr Raises raises_of<Result<T, ErrorOf<K>>> = raises_for(K);
+template <ErrorKind K>
+inline constexpr Raises raises_of<std::optional<ErrorOf<K>>> = raises_for(K);
+
+template <class R>
 inline constexpr bool is_result = false;
-template <class T>
-inline constexpr bool is_result<Result<T>> = true;
+template <class T, class E>
+inline constexpr bool is_result<Result<T, E>> = true;
+
+template <class R>
+inline constexpr bool is_optional_error = false;
+template <ErrorKind K>
+inline constexpr bool is_optional_error<std::optional<ErrorOf<K>>> = true;
 
 // Whether a work returning R can return an error.
 template <class R>
-inline constexpr bool can_fail = is_result<R> || std::is_same_v<R, std::optional<Error>>;
+inline constexpr bool can_fail = raises_of<R> != Raises::nothing;
 
 // borrowed: the class of `raises`, one of the interpreter's own
 template <Raises raises>
@@ -103,6 +128,14 @@ template <class T>
 concept Binding = std::same_as<decltype(T::name), const std::string_view>;
 
 }  // namespace detail
+
+// The value of `made`, or raises its error's message as the exception of the
+// error's kind; for the methods that use the call frame directly.
+template <class T, class E>
+T unwrapped(Result<T, E>&& made) {
+    if (!made) raise(detail::exception_class<detail::raises_of<Result<T, E>>>(), made.error().message);
+    return std::move(made).value();
+}
 
 // The default result step (see above), for a value without an error.
 // returns a new reference
@@ -151,14 +184,15 @@ struct Body {
     template <class T, class... V>
     Ref operator()(T& object, V&&... values) const {
         using R = std::remove_cvref_t<decltype(Work{}(object, std::forward<V>(values)...))>;
-        static_assert(can_fail<R> == (raises != Raises::nothing),
-                      "a method declares the exception of the error its work can return, "
+        static_assert(raises == raises_of<R>,
+                      "a method declares the exception of the kind of error its work returns "
+                      "(Error: RuntimeError, ValueError: ValueError, IoError: OSError), "
                       "and Raises::nothing when its work returns none");
         if constexpr (std::is_void_v<R>) {
             static_assert(std::is_same_v<Build, ResultOf>, "a work that returns nothing has None as its result");
             Work{}(object, std::forward<V>(values)...);
             return none();
-        } else if constexpr (std::is_same_v<R, std::optional<Error>>) {
+        } else if constexpr (is_optional_error<R>) {
             static_assert(std::is_same_v<Build, ResultOf>, "a work that returns only an error has None as its result");
             if (const auto error = Work{}(object, std::forward<V>(values)...)) {
                 raise(exception_class<raises>(), error->message);

@@ -5,8 +5,8 @@
 
 #include "channels/writers.h"
 #include "python/convert.h"
-#include "python/writer_class.h"
-#include "python/writer_classes.h"
+#include "python/one_method_writer.h"
+#include "python/writer_objects.h"
 
 namespace tallo::python {
 namespace {

@@ -6,7 +6,7 @@
 #include "python/frame.h"
 #include "python/method.h"
 #include "python/ref.h"
-#include "python/writer_classes.h"
+#include "python/writer_objects.h"
 
 namespace tallo::python {
 namespace {

@@ -24,7 +24,7 @@
 #include "python/method.h"
 #include "python/reactive_circuit.h"
 #include "python/ref.h"
-#include "python/writer_classes.h"
+#include "python/writer_objects.h"
 
 namespace tallo::python {
 

@@ -19,20 +19,25 @@ def test_only_a_released_work_runs_without_the_interpreter_lock(holder):
     (lambda holder: holder.nothing(), None),           # no value: None
     (lambda holder: holder.refused(""), None),         # no error: None
     (lambda holder: holder.outcome(""), 3),            # the value of a result
+    (lambda holder: holder.refused_value(""), None),   # the same for the other kinds of error
+    (lambda holder: holder.io_outcome(""), 3),
     (lambda holder: holder.handle(), 3),               # a plain value, on a copy of the handle
 ])
 def test_the_returned_value_becomes_the_result(holder, call, result):
     assert call(holder) == result
 
 
-@pytest.mark.parametrize("call", [
-    lambda holder: holder.refused("Source 'x' not found"),
-    lambda holder: holder.outcome("Source 'x' not found"),
+# Each kind of error raises its own class, not a subclass or a parent of it.
+@pytest.mark.parametrize("call, exception", [
+    (lambda holder: holder.refused("Source 'x' not found"), RuntimeError),
+    (lambda holder: holder.outcome("Source 'x' not found"), RuntimeError),
+    (lambda holder: holder.refused_value("Source 'x' not found"), ValueError),
+    (lambda holder: holder.io_outcome("Source 'x' not found"), OSError),
 ])
-def test_a_returned_error_raises_runtime_error_with_its_message(holder, call):
-    with pytest.raises(RuntimeError) as info:
+def test_a_returned_error_raises_the_exception_of_its_kind_with_its_message(holder, call, exception):
+    with pytest.raises(exception) as info:
         call(holder)
-    assert type(info.value) is RuntimeError
+    assert type(info.value) is exception
     assert info.value.args == ("Source 'x' not found",)
 
 

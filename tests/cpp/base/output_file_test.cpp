@@ -47,7 +47,7 @@ TEST_F(OutputFileTest, CreatesWithTheUmaskAppliedAndReplacesExistingContents) {
 
 TEST_F(OutputFileTest, WritesAndSyncsThroughOneOwner) {
     const std::string path = (dir_ / "out.svg").string();
-    Result<OutputFile> file = OutputFile::create(path);
+    Result<OutputFile, IoError> file = OutputFile::create(path);
     ASSERT_TRUE(file);
     EXPECT_FALSE(file.value().write_all("<svg/>"));
     EXPECT_FALSE(file.value().write_all(""));
@@ -66,7 +66,7 @@ TEST_F(OutputFileTest, FailuresAreErrorValuesWithTheHostTexts) {
         {(dir_ / std::string("a\0b", 3)).string(), std::string(messages::nul_in_file_name())},
     };
     for (const Case& c : cases) {
-        std::optional<Error> error = write_text_file(c.path, "text");
+        std::optional<IoError> error = write_text_file(c.path, "text");
         ASSERT_TRUE(error) << c.path;
         EXPECT_EQ(error->message, c.message);
     }
@@ -75,9 +75,9 @@ TEST_F(OutputFileTest, FailuresAreErrorValuesWithTheHostTexts) {
 }
 
 TEST_F(OutputFileTest, AFullDeviceFailsTheWrite) {
-    Result<OutputFile> file = OutputFile::create("/dev/full");
+    Result<OutputFile, IoError> file = OutputFile::create("/dev/full");
     if (!file) GTEST_SKIP() << "no /dev/full here: " << file.error().message;
-    std::optional<Error> error = file.value().write_all("text");
+    std::optional<IoError> error = file.value().write_all("text");
     ASSERT_TRUE(error);
     EXPECT_EQ(error->message, "No space left on device (os error 28)");
 }

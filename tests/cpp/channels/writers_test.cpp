@@ -75,13 +75,13 @@ TEST_P(DistributionOf, SelectsByFoldedNameAndChecksRows) {
     const DistributionCase& c = GetParam();
     std::vector<Vector> rows;
     for (const auto& row : c.rows) rows.emplace_back(std::span<const double>(row));
-    auto chosen = distribution_of(c.name, std::move(rows));
+    Result<VectorDistribution, ValueError> chosen = distribution_of(c.name, std::move(rows));
     if (c.refusal.empty()) {
-        ASSERT_TRUE(std::holds_alternative<VectorDistribution>(chosen)) << std::get<std::string>(chosen);
-        EXPECT_EQ(std::get<VectorDistribution>(chosen).tag(), c.tag);
+        ASSERT_TRUE(chosen) << chosen.error().message;
+        EXPECT_EQ(chosen.value().tag(), c.tag);
     } else {
-        ASSERT_TRUE(std::holds_alternative<std::string>(chosen));
-        EXPECT_EQ(std::get<std::string>(chosen), c.refusal);
+        ASSERT_FALSE(chosen);
+        EXPECT_EQ(chosen.error().message, c.refusal);
     }
 }
 
@@ -105,7 +105,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(DistributionOfRows, ExponentialUsesOnlyItsFirstRow) {
     auto chosen = distribution_of("exponential", {Vector{1.0}, Vector{9.0}});
-    const auto& exponential = std::get<VectorDistribution::Exponential>(std::get<VectorDistribution>(chosen).variant());
+    const auto& exponential = std::get<VectorDistribution::Exponential>(chosen.value().variant());
     EXPECT_EQ(elements(exponential.rates), std::vector<double>{1.0});
 }
 

@@ -172,7 +172,7 @@ TEST(ReactiveCircuitDot, ShowsNewMemoriesAsZeroUntilTheUpdateAndWritesTheTextToA
     std::ifstream in(path, std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), text);
 
-    const std::optional<Error> error = circuit.to_dot((std::filesystem::path(dir) / "missing" / "c.dot").string());
+    const std::optional<IoError> error = circuit.to_dot((std::filesystem::path(dir) / "missing" / "c.dot").string());
     ASSERT_TRUE(error);
     EXPECT_EQ(error->message, "No such file or directory (os error 2)");
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(dir) / "missing"));

@@ -101,7 +101,7 @@ TEST_F(GraphvizTest, AProgramThatCannotStartIsAStartErrorOrAStop) {
         int error_number;
     };
     for (const Case& c : {Case{"dot", ENOENT}, Case{"locked", EACCES}}) {
-        Result<ProgramOutput> output = run_program(c.program, {});
+        Result<ProgramOutput, IoError> output = run_program(c.program, {});
         ASSERT_FALSE(output) << c.program;
         EXPECT_EQ(output.error().message, os_text(c.error_number));
         EXPECT_EQ(stop_message([&] { run_graphviz(c.program, {}); }),
@@ -162,7 +162,7 @@ TEST_F(GraphvizTest, AFileErrorEndsTheExportBeforeAnyProgramRuns) {
     SearchPath path(bin().string());
     const std::string missing = at("missing/out.svg");
     const std::string enoent = os_text(ENOENT);
-    std::optional<Error> error;
+    std::optional<IoError> error;
     for (bool keep_dot : {false, true}) {
         error = write_svg(text(), missing, keep_dot);
         ASSERT_TRUE(error);

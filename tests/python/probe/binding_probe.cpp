@@ -124,6 +124,21 @@ constexpr FastMethod outcome = released<&Probe::handle, outcome_signature, Raise
         return refusal.empty() ? Result<std::uint32_t>(handle) : Result<std::uint32_t>(Error{refusal});
     });
 
+// As `refused` and `outcome`, with the other kinds of error.
+constexpr auto refused_value_signature =
+    documented<arg::Text>({Probe::name, "refused_value"}, "refused_value($self, refusal)");
+constexpr FastMethod refused_value = released<&Probe::handle, refused_value_signature, Raises::ValueError>(
+    [](std::uint32_t, const std::string& refusal) {
+        return refusal.empty() ? std::nullopt : std::optional<ValueError>(ValueError{refusal});
+    });
+
+constexpr auto io_outcome_signature = documented<arg::Text>({Probe::name, "io_outcome"}, "io_outcome($self, refusal)");
+constexpr FastMethod io_outcome = held<Probe, io_outcome_signature, Raises::OSError>(
+    [](Probe& object, const std::string& refusal) {
+        using Outcome = Result<std::uint32_t, IoError>;
+        return refusal.empty() ? Outcome(object.handle) : Outcome(IoError{refusal});
+    });
+
 // A new object over the same handle, made by the result step.
 constexpr auto copy_signature = documented<>({Probe::name, "copy"}, "copy($self)");
 constexpr PyCFunction copy =
@@ -215,6 +230,8 @@ PyMethodDef methods[] = {
     {"nothing", nothing, METH_NOARGS, nullptr},
     {"refused", fastcall(refused), METH_FASTCALL | METH_KEYWORDS, nullptr},
     {"outcome", fastcall(outcome), METH_FASTCALL | METH_KEYWORDS, nullptr},
+    {"refused_value", fastcall(refused_value), METH_FASTCALL | METH_KEYWORDS, nullptr},
+    {"io_outcome", fastcall(io_outcome), METH_FASTCALL | METH_KEYWORDS, nullptr},
     {"copy", copy, METH_NOARGS, nullptr},
     {"handle", handle, METH_NOARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},

@@ -4,7 +4,7 @@
 #include <variant>
 
 #include "python/classes.h"
-#include "python/writer_classes.h"
+#include "python/writer_objects.h"
 
 namespace tallo::python {
 
@@ -22,7 +22,7 @@ Ref typed_writer_to_py(TypedWriter writer, std::size_t boolean_width) {
                 return new_instance(PyBooleanWriter{std::move(kind.writer), boolean_width});
             } else {
                 static_assert(std::is_same_v<Kind, TypedWriter::Categorical>);
-                return new_instance(PyCategoricalWriter{std::move(kind.writer), kind.n_categories, kind.value_size});
+                return new_instance(PyCategoricalWriter{std::move(kind.writer), kind.n_categories, kind.batch_width});
             }
         },
         std::move(writer.kind));

@@ -1,8 +1,10 @@
 #pragma once
 
-// The binding types of the five writer classes and of `SharedVector`. A writer
-// object owns its senders (released when the object goes); a SharedVector
-// object is one holder of the vector that a timed writer samples.
+// The objects a host writes through: the binding types of the five writer
+// classes and of `SharedVector`, and the writer object made from a model's
+// writer (`typed_writer_to_py`, writer_objects.cpp). A writer object owns its
+// senders (released when the object goes); a SharedVector object is one
+// holder of the vector that a timed writer samples.
 #include <cstddef>
 #include <string_view>
 #include <vector>
@@ -40,7 +42,7 @@ struct PyCategoricalWriter {
     static constexpr std::string_view name = "CategoricalWriter";
     IpcWriter writer;
     std::size_t n_categories;
-    std::size_t value_size;  // the circuit's batch width when the writer was made
+    std::size_t batch_width;  // the circuit's when the writer was made; the class's `value_size`
 };
 
 struct PySharedVector {

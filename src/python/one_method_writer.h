@@ -1,8 +1,10 @@
 #pragma once
 
-// The class of a writer whose one method is `write`: the binding type T, the
-// method's signature, the exception it raises for a returned error, and its
-// work, which keeps the interpreter lock (a write only queues a message).
+// make_writer_class: the class of a writer whose one method is `write` (every
+// writer class but the categorical one, which has three). Made from the
+// binding type T (writer_objects.h), the method's signature, the exception it
+// raises for a returned error (python/method.h), and its work, which keeps the
+// interpreter lock (a write only queues a message).
 #include <Python.h>
 
 #include "python/classes.h"
