@@ -138,7 +138,7 @@ public:
 
     StatementScan run() {
         const bool rule = reading_.form == Form::Rule;
-        offer_thresholds();
+        if (rule) offer_thresholds();
         while (at_ < text_.size() && !first_) {
             if (at_ == reading_.exempt_begin) {
                 if (list_) finish_list(at_, false);
@@ -212,7 +212,7 @@ private:
     // at or before `at` is the only one that can hold it.
     bool in_threshold(std::size_t at) const {
         const auto after = std::upper_bound(reading_.comparisons.begin(), reading_.comparisons.end(), at,
-                                            [](std::size_t at, const Comparison& c) { return at < c.threshold; });
+                                            [](std::size_t position, const Comparison& c) { return position < c.threshold; });
         return after != reading_.comparisons.begin() && at < std::prev(after)->end;
     }
 
@@ -252,14 +252,22 @@ private:
         return text_[at] == '.' && at + 1 < text_.size() && is_ascii_digit(text_[at + 1]);
     }
 
+    // A '-' after '<' or '>' and blanks is the sign of a threshold, or of
+    // what is meant as one (an arrow's '-' directly after its '<' too), even
+    // where the rule parser does not read it so; what is wrong there is
+    // left to the other checks.
+    bool after_operator(std::size_t at) const {
+        while (at > 0 && (text_[at - 1] == ' ' || text_[at - 1] == '\t')) --at;
+        return at > 0 && (text_[at - 1] == '<' || text_[at - 1] == '>');
+    }
+
     // One step outside every argument list: a word, a sign or a bracket.
     bool step(bool rule) {
         const bool top = meter_.open() == 0;
         std::size_t next = at_;
         const char32_t c = character_at(at_, next);
         if (unicode::is_word_character(c)) return word(rule && top);
-        if (rule && top && text_[at_] == '-' && word_at(at_ + 1) && !in_threshold(at_) &&
-            (at_ == 0 || (text_[at_ - 1] != '<' && text_[at_ - 1] != '>'))) {
+        if (rule && top && text_[at_] == '-' && word_at(at_ + 1) && !in_threshold(at_) && !after_operator(at_)) {
             std::size_t end = at_ + 1;
             while (word_at(end)) character_at(end, end);
             offer(at_, {Misread::Minus, text_.substr(at_, end - at_), {}});

@@ -34,8 +34,8 @@
 // '(', up to the bracket that closes that '(' (every kind of bracket nests);
 // the words P, source and target directly followed by '(' open the
 // statements' own brackets instead, which are not atoms. Its arguments are
-// those of matching::args_of. What the scan reports, the first of the first
-// group that applies, then the first by position of the others:
+// those of matching::args_of. The scan reports the first by position of
+// group 1, and when there is none, the first by position of groups 2 and 3:
 // 1. In every statement, an argument list that holds another opening bracket
 //    (a nested term, p(f(a))), that is never closed (a '.' that ended the
 //    statement early: p(a.b)), that is empty (p()), or that holds another
@@ -47,15 +47,16 @@
 //    read: a list of blanks (p( )), an empty argument (p(a, ), p(,)), two
 //    words with no comma between them (p(a b)), a word that begins with a
 //    digit but is not a whole number (p(1e3)).
-// 3. In a statement read as a rule (no declaration form accepts it), outside
-//    every bracket: a word with a character beyond ASCII (ü(a), p(ä): the
-//    solver reads none); a blank between a word and a bracket after it
-//    (p (a)); a bracket that opens no argument list ([a], p[a], q{sun}, (a));
-//    an argument list directly followed by a word character or a bracket
-//    (p(a)x, p(a)(b)); a '-' before a word that is no threshold's sign (-rain:
-//    there is no classical negation); a comparison's threshold directly
-//    followed by a word character, a bracket or a point and a digit
-//    (x > 1e3, x > 1_5, which the rule would read as another name).
+// 3. In a statement read as a rule (no declaration form accepts it, the rule
+//    pattern does), outside every bracket: a word with a character beyond
+//    ASCII (ü(a), p(ä): the solver reads none); a blank between a word other
+//    than if, and, not and a bracket after it (p (a)); a bracket that opens
+//    no argument list ([a], p[a], q{sun}, (a)); an argument list directly
+//    followed by a word character or a bracket (p(a)x, p(a)(b)); a '-'
+//    before a word that does not follow '<' or '>' (-rain: there is no
+//    classical negation); a comparison's threshold directly followed by a
+//    word character, a bracket or a point and a digit (x > 1e3, x > 1_5,
+//    which the rule would read as another name).
 // The braces of a statement that the categorical source pattern accepts are
 // not looked into: their categories reach the solver as written. Statements
 // that no form accepts are dropped by the parsers, and only group 1 stops

@@ -228,6 +228,11 @@ TEST(StatementScan, WhatThePatternsWouldMisreadInARuleIsFound) {
         {"-t if rain.", Misreading{M::Minus, "-t", ""}},
         {"t if not -rain and s.", Misreading{M::Minus, "-rain", ""}},
         {"a <- -b.", Misreading{M::Minus, "-b", ""}},
+        // After a comparison's operator a '-' is a sign, even where the rule
+        // does not read a comparison (x < -2. is the fact 2., which the
+        // solver refuses).
+        {"x < -2.", std::nullopt},
+        {"t if x >  -2 and y <-3.", std::nullopt},
         // A threshold that runs on: t :- x_gt_1e3 beside the leaf x_gt_1;
         // x > 1_5 as x > 1.5; t :- x_gt_5(a); t :- x_gt_1_5, 3.
         {"t if x > 1e3.", Misreading{M::Threshold, "x > 1e3", ""}},
