@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include "language/unicode.h"
+
 namespace tallo::messages {
 
 std::string_view invalid_float() { return "ParseFloatError { kind: Invalid }"; }
@@ -38,18 +40,72 @@ std::string nested_too_deeply(std::size_t number, std::size_t limit, std::string
         number, limit, beginning_of(statement));
 }
 
-std::string unreadable_atom(std::size_t number, const UnreadableAtom& atom, std::string_view statement) {
-    std::string fault;
-    switch (atom.fault) {
-        case AtomFault::NestedTerm: fault = "holds a nested term"; break;
-        case AtomFault::NotClosed: fault = "is not closed before the statement ends"; break;
-        case AtomFault::Empty: fault = "has an empty argument list"; break;
-        case AtomFault::Character: fault = fmt::format("holds the character '{}'", atom.character); break;
+namespace {
+
+// What is wrong with a statement, as the stop says it.
+std::string misreading_text(const Misreading& misreading) {
+    const std::string text = beginning_of(misreading.text);
+    const std::string_view detail = misreading.detail;
+    constexpr std::string_view words_only =
+        "; the arguments of an atom can only be words (letters, digits and '_') separated by commas";
+    constexpr std::string_view solver_terms =
+        "; the arguments of an atom are names, variables or whole numbers, separated by commas";
+    switch (misreading.what) {
+        case Misread::NestedTerm: return fmt::format("the atom {} holds a nested term{}", text, words_only);
+        case Misread::NotClosed:
+            return fmt::format("the atom {} is not closed before the statement ends{}", text, words_only);
+        case Misread::EmptyList:
+        case Misread::BlankList: return fmt::format("the atom {} has an empty argument list{}", text, words_only);
+        case Misread::Character:
+            return fmt::format("the atom {} holds the character '{}'{}", text, detail, words_only);
+        case Misread::DeclarationKeyword:
+            return fmt::format("the word {} stands where a declaration has its keyword, source(...) or target(...)",
+                               text);
+        case Misread::EmptyArgument: return fmt::format("the atom {} has an empty argument{}", text, solver_terms);
+        case Misread::TwoWords:
+            return fmt::format("the atom {} holds the argument '{}', which is two words without a comma between them{}",
+                               text, beginning_of(detail), solver_terms);
+        case Misread::NotANumber:
+            return fmt::format("the atom {} holds the argument '{}', which begins with a digit but is no whole number{}",
+                               text, beginning_of(detail), solver_terms);
+        case Misread::NonAscii:
+            return fmt::format(
+                "the atom {} holds the character '{}'; the solver reads only ASCII letters, digits and '_' in the "
+                "atoms of a rule",
+                text, detail);
+        case Misread::BlankBeforeBracket:
+            return fmt::format(
+                "a blank parts '{}' from the '{}' after it; an atom's argument list follows its name directly, as "
+                "in p(a)",
+                unicode::trim(text), detail);
+        case Misread::StrayBracket:
+            return fmt::format(
+                "the '{}' of {} opens no argument list; in a rule, a bracket can only be an atom's '(' directly "
+                "after its name, as in p(a), or that of P(...)",
+                detail, text);
+        case Misread::RunOn:
+            return fmt::format(
+                "the atom {} is directly followed by '{}'; a blank, a comma or the statement's end follows an atom",
+                text, detail);
+        case Misread::Minus:
+            return fmt::format(
+                "the '-' of {} is no sign of a threshold; the language has no classical negation and no "
+                "arithmetic (negation is written not {})",
+                text, beginning_of(text.substr(1)));
+        case Misread::Threshold:
+            return fmt::format(
+                "the comparison {} has no threshold the language reads; a threshold is an integer or a decimal, "
+                "optionally signed (4, -5, 30.5), and a blank, a comma or the statement's end follows it",
+                text);
     }
-    return fmt::format(
-        "Model statement {} cannot be read: the atom {} {}; the arguments of an atom can only be words (letters, "
-        "digits and '_') separated by commas: {}",
-        number, beginning_of(atom.atom), fault, beginning_of(statement));
+    return {};
+}
+
+}  // namespace
+
+std::string cannot_read(std::size_t number, const Misreading& misreading, std::string_view statement) {
+    return fmt::format("Model statement {} cannot be read: {}: {}", number, misreading_text(misreading),
+                       beginning_of(statement));
 }
 
 std::string_view clingo_control_failed() { return "Failed creating Clingo control."; }

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "language/unreadable_atoms.h"
+#include "language/statement_scan.h"
 
 namespace tallo::messages {
 
@@ -34,13 +34,25 @@ std::string regex_search_failed(std::string_view engine_message);
 // (cut at a character boundary) and "..." when there is more.
 std::string nested_too_deeply(std::size_t number, std::size_t limit, std::string_view statement);
 
-// "Model statement {number} cannot be read: the atom {atom} {fault}; the
-// arguments of an atom can only be words (letters, digits and '_') separated
-// by commas: {beginning}", the atom and the statement each shown like the
-// beginning above (first 40 bytes, "..." when there is more), the fault one
-// of "holds a nested term", "is not closed before the statement ends", "has
-// an empty argument list" and "holds the character '{character}'".
-std::string unreadable_atom(std::size_t number, const UnreadableAtom& atom, std::string_view statement);
+// "Model statement {number} cannot be read: {what is wrong}: {beginning}",
+// the statement shown like the beginning above (first 40 bytes, "..." when
+// there is more), and so is every piece of it named in between. What is
+// wrong, by the kind of misreading (the atom as {atom}):
+// - the argument lists that no pattern reads: "the atom {atom} {fault}; the
+//   arguments of an atom can only be words (letters, digits and '_')
+//   separated by commas", the fault one of "holds a nested term", "is not
+//   closed before the statement ends", "has an empty argument list" (a list
+//   of blanks too) and "holds the character '{character}'";
+// - a misspelt declaration keyword: "the word {word} stands where a
+//   declaration has its keyword, source(...) or target(...)";
+// - arguments the solver cannot read, each ending "; the arguments of an atom
+//   are names, variables or whole numbers, separated by commas": "the atom
+//   {atom} has an empty argument", "... holds the argument '{argument}',
+//   which is two words without a comma between them", "... holds the argument
+//   '{argument}', which begins with a digit but is no whole number";
+// - the shapes of a rule that the rule pattern reads as something else than
+//   written, each saying what would be read and how to write it.
+std::string cannot_read(std::size_t number, const Misreading& misreading, std::string_view statement);
 
 // The stops of solving an answer-set program. Each is followed by ": " and the
 // description of the solver's error where the solver reported one.

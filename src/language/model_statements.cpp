@@ -1,8 +1,7 @@
 #include "language/model_statements.h"
 
 #include "language/matching.h"
-#include "language/unreadable_atoms.h"
-#include "language/nesting.h"
+#include "language/statement_scan.h"
 #include "language/unicode.h"
 
 namespace tallo {
@@ -20,10 +19,7 @@ std::optional<Statement> classify_statement(std::string_view statement) {
 ModelStatements parse_model(std::string_view model_text) {
     ModelStatements model;
     const std::vector<std::string> statements = matching::split_statements(prepare_model_text(model_text));
-    for (std::size_t i = 0; i < statements.size(); ++i) {
-        check_nesting(statements[i], i + 1);
-        check_atoms(statements[i], i + 1);
-    }
+    for (std::size_t i = 0; i < statements.size(); ++i) check_statement(statements[i], i + 1);
     for (const std::string& statement : statements) {
         auto record = classify_statement(statement);
         if (!record) continue;

@@ -30,10 +30,10 @@ struct ModelStatements {
 };
 
 // Pre-processes `model_text`, splits it into statements and classifies each.
-// Before any is classified, every statement is measured and looked at, in
-// order: one that nests its terms deeper than the solver can take stops
-// (language/nesting.h), and so does one with an atom whose argument list the
-// parsers would misread (language/unreadable_atoms.h).
+// Before any is classified, every statement is scanned, in order: one that
+// nests its terms deeper than the solver can take stops, and so does one that
+// the parsers would read as something else than is written
+// (language/statement_scan.h).
 ModelStatements parse_model(std::string_view model_text);
 
 }  // namespace tallo

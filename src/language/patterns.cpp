@@ -54,14 +54,4 @@ const Regex& literal_regex() {
     return regex;
 }
 
-const Regex& unreadable_atom_regex() {
-    // "\b" keeps every start at the beginning of a word, so a long word costs
-    // one pass, not one per character; standing in front of both
-    // alternatives, it also lets the engine skip to the next word at once.
-    const ForkWaits building;
-    static const Regex regex(
-        R"re(\b(?:(?:P|source|target)\(|(?<atom>\w+)\((?:\)|[\w\s,]*(?:(?<character>[^\w\s,)])|\z))))re");
-    return regex;
-}
-
 }  // namespace tallo::patterns

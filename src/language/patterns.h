@@ -41,12 +41,5 @@ const Regex& comparison_literal_regex();
 const Regex& and_keyword_regex();
 // An atom, optionally preceded by "not" and white space.
 const Regex& literal_regex();
-// Either the beginning of an atom whose argument list ATOM_PATTERN cannot
-// read, a whole word directly followed by '(' and then an empty list, a
-// character other than word characters, white space, commas and ')' (group
-// "character"), or the end of the text, the word in group "atom"; or, so that
-// a search can step over them, the whole words "P(", "source(" and "target("
-// that open the statements' own brackets.
-const Regex& unreadable_atom_regex();
 
 }  // namespace tallo::patterns

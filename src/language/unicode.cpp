@@ -41,6 +41,13 @@ bool is_alphanumeric(char32_t c) {
     return matches_property(alphanumeric, c);
 }
 
+bool is_word_character(char32_t c) {
+    if (c < 0x80) return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+    const ForkWaits building;  // as the statement patterns
+    static const Regex word(R"(\w)");
+    return matches_property(word, c);
+}
+
 char32_t decode(std::string_view text, std::size_t& at) {
     const std::size_t start = at;
     const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };

@@ -40,6 +40,10 @@ bool is_uppercase(char32_t c);
 // Unicode's Alphabetic property or a numeric general category (Nd, Nl, No).
 bool is_alphanumeric(char32_t c);
 
+// What "\w" of the statement patterns takes: a letter, mark, decimal digit or
+// connector punctuation (L, M, Nd, Pc); in ASCII the letters, digits and '_'.
+bool is_word_character(char32_t c);
+
 // Decodes the scalar value starting at byte `at` of `text` and moves `at`
 // past it. `at` must be below text.size().
 char32_t decode(std::string_view text, std::size_t& at);

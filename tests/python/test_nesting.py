@@ -14,7 +14,7 @@ import subprocess
 
 import pytest
 
-# The limit of language/nesting.h (`max_nesting_depth`).
+# The limit of language/statement_scan.h (`max_nesting_depth`).
 LIMIT = 2000
 DEPTHS = [10**2, 10**3, LIMIT, LIMIT + 1, 10**5, 10**6]
 TARGET = 't -> target("/t").\n'

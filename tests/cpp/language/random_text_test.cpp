@@ -14,7 +14,7 @@
 #include "language/matching.h"
 #include "language/messages.h"
 #include "language/model_statements.h"
-#include "language/unreadable_atoms.h"
+#include "language/statement_scan.h"
 #include "language/unicode.h"
 #include "stop_message.h"
 
@@ -106,14 +106,14 @@ TEST(RandomText, NoInputBreaksPreparationSplittingOrParsing) {
         EXPECT_TRUE(is_trimmed(prepared)) << text;
 
         std::vector<Source> sources;
-        // The first statement with an atom whose argument list cannot be read
-        // stops the whole model, before any statement is parsed.
+        // The first statement that the scan finds misread stops the whole
+        // model, before any statement is parsed.
         std::optional<std::string> atom_stop;
         std::size_t number = 0;
         for (const std::string& statement : matching::split_statements(prepared)) {
             ++number;
-            if (const auto atom = unreadable_atom(statement); atom && !atom_stop) {
-                atom_stop = messages::unreadable_atom(number, *atom, statement);
+            if (const auto misreading = scan_statement(statement).misreading; misreading && !atom_stop) {
+                atom_stop = messages::cannot_read(number, *misreading, statement);
             }
             EXPECT_TRUE(!statement.empty() && statement.ends_with('.') && is_trimmed(statement)) << statement;
             if (auto source = Source::from_str(statement)) {
