@@ -5,6 +5,7 @@ while another thread compiles compiles too, or, when the fork met a call in
 the solver that did not end in time, refuses to with a clear error; it never
 hangs."""
 import os
+import signal
 import subprocess
 import sys
 import textwrap
@@ -182,7 +183,9 @@ FORK_WHILE_COMPILING = textwrap.dedent("""
 # while another thread grounds one long rule: workers forked during the
 # grounding refuse to compile, and the refusal, an Exception, reaches the
 # parent's `map`, which raises it. A `map` that has not returned in time
-# counts as hung.
+# counts as hung: its workers are killed and the parent leaves at once (a
+# pool's own terminate would wait for good on a queue lock that a hung worker
+# may hold).
 FORK_POOL_WHILE_GROUNDING = textwrap.dedent("""
     import multiprocessing, os, threading
     import tallo
@@ -191,25 +194,30 @@ FORK_POOL_WHILE_GROUNDING = textwrap.dedent("""
     N = 8000
     LONG = ('a <- source("/a", Probability).\\n' + "t if a and " + " and ".join(f"b{i}" for i in range(N))
             + ".\\n" + "".join(f"b{i}.\\n" for i in range(N)) + 't -> target("/t").\\n')
+    REFUSAL = "forked while another thread was inside the solver library"
 
     def names(_):
         return tallo.Tallo.compile(SMALL).get_names()
 
     grounded = threading.Event()
     threading.Thread(target=lambda: (tallo.Tallo.compile(LONG), grounded.set()), daemon=True).start()
-    outcomes = {"answered": 0, "refused": 0, "hung": 0, "failed": 0}
+    outcomes = {"answered": 0, "refused": 0, "failed": 0}
     while not grounded.is_set():
-        with multiprocessing.get_context("fork").Pool(2) as pool:
-            try:
-                outcome = "answered" if pool.map_async(names, range(4)).get(timeout=20) == [["a", "-a"]] * 4 \\
-                    else "failed"
-            except RuntimeError as error:
-                outcome = "refused" if "forked while another thread was inside the solver library" in str(error) \\
-                    else "failed"
-            except multiprocessing.TimeoutError:
-                outcome = "hung"
+        pool = multiprocessing.get_context("fork").Pool(2)
+        try:
+            answered = pool.map_async(names, range(4)).get(timeout=20) == [["a", "-a"]] * 4
+            outcome = "answered" if answered else "failed"
+        except RuntimeError as error:
+            outcome = "refused" if REFUSAL in str(error) else "failed"
+        except multiprocessing.TimeoutError:
+            for worker in multiprocessing.active_children():
+                worker.kill()
+            print("hung", flush=True)
+            os._exit(0)
+        pool.terminate()
+        pool.join()
         outcomes[outcome] += 1
-    print("hung", outcomes["hung"], "failed", outcomes["failed"], "refused", outcomes["refused"] > 0)
+    print("failed", outcomes["failed"], "refused", outcomes["refused"] > 0)
     os._exit(0)
 """)
 
@@ -269,11 +277,13 @@ FORK_IN_SIGNAL_HANDLER = textwrap.dedent("""
 
 # The AddressSanitizer runtime of this compiler does not make its own locks
 # safe across fork(): a child forked while a parent thread holds one (its
-# allocator's, taken in `free`; its thread registry's, taken in
+# allocator's, taken in `malloc` and `free`; its thread registry's, taken in
 # `pthread_create`) hangs there, inside the runtime, before any code of ours
-# can tell (seen in the sanitizer tree: 1 to 4 in 100 children forked while
-# threads compile, every one stopped in the runtime; none of 3,122 in the
-# plain tree). glibc's allocator and thread creation are safe across fork().
+# can tell. Seen in the sanitizer tree: a few in 100 children forked while
+# threads compile, and in most runs of a pool forked during a long grounding,
+# which allocates all the time; every hung child stopped in the runtime.
+# glibc's allocator and thread creation are safe across fork(), so the plain
+# tree runs every test here.
 UNDER_ASAN = "libasan" in os.environ.get("LD_PRELOAD", "")
 
 
@@ -286,17 +296,27 @@ def run_parent(script):
     return parent.stdout
 
 
-def bounded_run(script):
-    """The output of `run_parent(script)`, whose parent forks a few children
-    and counts one that does not end in time as "hung". Under AddressSanitizer
-    such a child may be stopped in the runtime's locks (see above), which no
-    code of ours can prevent: there a run that shows a hung child is made
-    again, at most three times in all, so that the sanitizer's hang does not
-    make the test flaky while any other outcome, and a hang in every run,
-    still fails it."""
+def bounded_run(script, limit=180):
+    """The standard output of a parent process running `script`, which forks a
+    few children and says "hung" of one that does not end in time; a parent
+    that does not end within `limit` seconds is killed with its children and
+    its output is "hung". Under AddressSanitizer such a child may be stopped
+    in the runtime's locks (see above), which no code of ours can prevent:
+    there a run that says "hung" is made again, at most three times in all,
+    so that the sanitizer's hang does not make the test flaky, while any other
+    outcome, and a hang in every run, still fails it."""
+    environment = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
     for _ in range(3 if UNDER_ASAN else 1):
-        output = run_parent(script)
-        if "hung 0" in output or "hung" not in output:
+        parent = subprocess.Popen([sys.executable, "-W", "ignore::DeprecationWarning", "-c", script], env=environment,
+                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, start_new_session=True)
+        try:
+            output, errors = parent.communicate(timeout=limit)
+        except subprocess.TimeoutExpired:
+            os.killpg(parent.pid, signal.SIGKILL)
+            parent.communicate()
+            output = "hung\n"
+        if "hung" not in output:
+            assert parent.returncode == 0, errors
             break
     return output
 
@@ -312,8 +332,13 @@ def test_children_forked_while_another_thread_compiles_answer_or_refuse_and_neve
     assert run_parent(FORK_WHILE_COMPILING).splitlines() == ["small 0 0 60", "grounding 0 0 True"]
 
 
+# Under the sanitizer most runs leave a worker, forked while the grounding
+# allocates, stopped in the allocator's lock (see above), so no bound on the
+# number of runs keeps it from failing there.
+@pytest.mark.skipif(UNDER_ASAN, reason="the sanitizer's allocator is not fork-safe: a worker forked during the "
+                    "grounding stops in its lock in most runs")
 def test_a_fork_pool_made_during_a_long_grounding_hands_the_refusal_to_map():
-    assert bounded_run(FORK_POOL_WHILE_GROUNDING).splitlines() == ["hung 0 failed 0 refused True"]
+    assert bounded_run(FORK_POOL_WHILE_GROUNDING).splitlines() == ["failed 0 refused True"]
 
 
 def test_a_child_forked_by_a_signal_handler_during_a_compile_leaves_the_wait():
