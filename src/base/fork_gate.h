@@ -6,16 +6,28 @@
 // find taken for good by a thread it does not have.
 //
 // Guarantees:
-// - fork(), from any thread, waits until no `ForkWaits` section is open in
-//   another thread, at most `fork_wait_limit`, and keeps new sections from
-//   opening until it returns; so a child normally starts with none open.
-// - A child forked while a section was still open (the wait ran out: a long
-//   grounding, typically), and every process forked from it, answers true to
-//   `forked_inside_a_section()`; the code that opens sections refuses to work
-//   there instead of waiting for ever on what the section held.
-// - Opening and closing a section costs two atomic operations on shared
-//   words, plus a wait only while a fork is under way.
-// - A section is a scope on one thread; it must not fork inside itself.
+// - Sections are counted per thread: a thread is inside a section from the
+//   first `ForkWaits` it opens until that one closes; sections it opens
+//   inside are part of it and cost no shared operation.
+// - fork(), from any thread, waits until no other thread is inside a section,
+//   at most `fork_wait_limit`, and keeps other threads' sections from opening
+//   until it returns; so a child normally starts with none open. The forking
+//   thread's own section, if it is inside one, is not waited for and does not
+//   mark the child: the child has that thread, which will close it. (Two
+//   threads that fork at the same moment, each inside a section, wait the
+//   limit for each other.)
+// - A child forked while another thread was still inside a section (the wait
+//   ran out: a long grounding, typically), and every process forked from it,
+//   answers true to `forked_inside_a_section()`; the code that opens sections
+//   refuses to work there instead of waiting for ever on what the section
+//   held.
+// - A child's gate counts the forking thread's open section, if any, as open
+//   from its start, so closing it there leaves the count right: the child's
+//   own forks wait for the sections of its threads as the parent's do.
+// - Opening and closing a thread's outermost section costs two atomic
+//   operations on shared words, plus a wait only while another thread forks.
+// - A section is a scope on one thread, closed in the reverse order of
+//   opening.
 #include <chrono>
 
 namespace tallo {
@@ -31,8 +43,8 @@ public:
     ~ForkWaits();
 };
 
-// True in a process forked, or forked from one that was, while a section was
-// open in another thread.
+// True in a process forked, or forked from one that was, while another
+// thread was inside a section.
 bool forked_inside_a_section() noexcept;
 
 }  // namespace tallo

@@ -1,6 +1,5 @@
 #include "base/teardown.h"
 
-#include <pthread.h>
 #include <unistd.h>
 
 #include <condition_variable>
@@ -9,6 +8,9 @@
 #include <mutex>
 #include <new>
 #include <thread>
+
+#include "base/fork.h"
+#include "base/fork_steps.h"
 
 namespace tallo::teardown {
 namespace {
@@ -27,15 +29,6 @@ Registry& registry() noexcept {
     return *instance;
 }
 
-// A forked child starts with an empty registry: the one it inherited lists
-// the work of threads that the child does not have, and its mutex may be held
-// by one of them for good. It is made anew in place, without destroying what
-// it held (nothing of it is the child's) and without allocating.
-void fresh_registry_in_child() noexcept { new (&registry()) Registry(); }
-
-// Registered when the library is loaded, before any work can start.
-[[maybe_unused]] const int registered = pthread_atfork(nullptr, nullptr, fresh_registry_in_child);
-
 // An exit handler of the C library, registered once the teardown's wait ran
 // out: it runs before the handlers registered earlier, which destroy the
 // static state of the libraries loaded until then. Work still running then
@@ -53,6 +46,20 @@ void end_at_once_if_work_runs(int status, void*) noexcept {
 }
 
 }  // namespace
+
+}  // namespace tallo::teardown
+
+namespace tallo::fork_steps {
+
+// A forked child starts with an empty registry: the one it inherited lists
+// the work of threads that the child does not have, and its mutex may be held
+// by one of them for good. It is made anew in place, without destroying what
+// it held (nothing of it is the child's) and without allocating.
+void teardown_child() noexcept { new (&teardown::registry()) teardown::Registry(); }
+
+}  // namespace tallo::fork_steps
+
+namespace tallo::teardown {
 
 void begin() noexcept {
     Registry& r = registry();
@@ -79,7 +86,7 @@ bool begun_on_this_thread() noexcept {
     return r.begun && r.teardown_thread == std::this_thread::get_id();
 }
 
-Work::Work(std::optional<std::stop_source> stop) {
+Work::Work(std::optional<std::stop_source> stop) : generation_(fork_generation()) {
     Registry& r = registry();
     const std::lock_guard lock(r.mutex);
     if (r.begun) return;
@@ -88,7 +95,8 @@ Work::Work(std::optional<std::stop_source> stop) {
 }
 
 Work::~Work() {
-    if (!started_) return;
+    // In a child, the entry is in the registry the child forgot.
+    if (!started_ || generation_ != fork_generation()) return;
     Registry& r = registry();
     const std::lock_guard lock(r.mutex);
     r.running.erase(entry_);

@@ -26,10 +26,13 @@
 // - `begun_on_this_thread()` tells the thread that runs the teardown apart
 //   from the others, which may be parked for good once it began.
 // - A child made by fork() starts with no running Work and no teardown
-//   begun: what it inherited belongs to threads it does not have.
+//   begun: what it inherited belongs to threads it does not have. A Work the
+//   child inherited (one on the forking thread's stack) may be destroyed
+//   there: it leaves the child's registry as it is.
 // - Thread-safe: any thread may make or destroy a Work at any time. Making
 //   one takes a process-wide mutex once, destroying it once more.
 #include <chrono>
+#include <cstdint>
 #include <list>
 #include <optional>
 #include <stop_token>
@@ -54,6 +57,7 @@ public:
 
 private:
     std::list<std::optional<std::stop_source>>::iterator entry_;
+    std::uint64_t generation_;  // the process's fork generation when made
     bool started_ = false;
 };
 

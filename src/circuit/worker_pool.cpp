@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "base/fork_generation.h"
+#include "base/fork.h"
 #include "base/teardown.h"
 
 #if !defined(__SANITIZE_THREAD__)

@@ -55,8 +55,9 @@ Result<SemiringTag> SharedModel::semiring_named(const std::optional<std::string>
     return Error{messages::unknown_semiring(folded)};
 }
 
-SharedModel SharedModel::compile(SemiringTag tag, const std::string& model, std::uint32_t value_size, bool verbose,
-                                 std::stop_token cancel) {
+Result<SharedModel> SharedModel::compile(SemiringTag tag, const std::string& model, std::uint32_t value_size,
+                                         bool verbose, std::stop_token cancel) {
+    if (std::optional<Error> refused = compile_refused_here()) return *std::move(refused);
     return dispatch(tag, [&]<class S>() {
         return SharedModel(
             Shared<Models>::make(std::in_place_type<Tallo<S>>, Tallo<S>::compile(model, value_size, verbose, cancel)));

@@ -55,9 +55,11 @@ public:
     static Result<SemiringTag> semiring_named(const std::optional<std::string>& name);
 
     // A new model compiled from `model` in the semiring `tag`, whose mutex this
-    // handle is the only holder of. Every failure of compilation stops; a stop
-    // requested through `cancel` ends it with `Cancelled`.
-    static SharedModel compile(SemiringTag tag, const std::string& model, std::uint32_t value_size, bool verbose,
+    // handle is the only holder of, or the refusal of every compile in this
+    // process (`compile_refused_here`, language/tallo.h). Every failure of
+    // compilation stops; a stop requested through `cancel` ends it with
+    // `Cancelled`.
+    static Result<SharedModel> compile(SemiringTag tag, const std::string& model, std::uint32_t value_size, bool verbose,
                                std::stop_token cancel = {});
 
     // A new holder of the model's circuit, with the model's tag.

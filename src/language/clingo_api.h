@@ -24,7 +24,9 @@
 //   not have. A child forked while a call was still in flight (a long
 //   grounding, typically) cannot trust the library's locks: making a
 //   `Control` there, and in every process forked from it, stops with
-//   `messages::forked_during_solver_call()` instead of hanging for ever.
+//   `messages::forked_during_solver_call()` instead of hanging for ever (a
+//   host asks `compile_refused_here()`, language/tallo.h, before it
+//   compiles, to hand that refusal back as an error).
 #include <cstddef>
 #include <cstdint>
 #include <optional>

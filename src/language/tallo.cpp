@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "base/cancelled.h"
+#include "base/fork_gate.h"
 #include "base/messages.h"
 #include "base/panic.h"
 #include "circuit/leaf.h"
@@ -18,6 +19,11 @@
 #include "language/model_statements.h"
 
 namespace tallo {
+
+std::optional<Error> compile_refused_here() {
+    if (forked_inside_a_section()) return Error{std::string(messages::forked_during_solver_call())};
+    return std::nullopt;
+}
 
 template <class S>
 Tallo<S> Tallo<S>::compile(std::string_view model, std::uint32_t value_size, bool verbose, std::stop_token cancel) {

@@ -64,6 +64,14 @@ class Dnf;
 // cause leaves that share one probability, in creation order.
 using ParameterGroupTable = std::unordered_map<std::string, std::vector<std::string>>;
 
+// The refusal of every compile in this process, when it has one: a process
+// forked while another thread of its parent was inside the solver library
+// cannot use the solver (language/clingo_api.h), and this gives
+// `messages::forked_during_solver_call()` there. A host asks before it
+// compiles, to hand the refusal back as an error; `compile` itself stops with
+// the same text.
+std::optional<Error> compile_refused_here();
+
 template <class S>
 class Tallo {
 public:

@@ -7,7 +7,7 @@
 // `Instance<T>`: the object header followed by one T, constructed when the
 // object is made from C++ and destroyed when the interpreter frees it.
 //
-// An object notes the fork generation it was made in (base/fork_generation.h).
+// An object notes the fork generation it was made in (base/fork.h).
 // In a child process forked after that, its field holds locks and threads of
 // the parent, which the child does not have: every method refuses it with a
 // RuntimeError that says to create models after forking (`live_value_of`),
@@ -26,7 +26,7 @@
 #include <string_view>
 #include <utility>
 
-#include "base/fork_generation.h"
+#include "base/fork.h"
 #include "python/error.h"
 #include "python/messages.h"
 #include "python/ref.h"

@@ -3,11 +3,12 @@
 #include <Python.h>
 
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <system_error>
 #include <thread>
 
-#include "base/panic.h"
+#include "base/fork.h"
 #include "base/teardown.h"
 #include "base/thread.h"
 #include "python/messages.h"
@@ -22,7 +23,7 @@ namespace {
 void leave_for_teardown(PyThreadState* state) {
     if (teardown::begun_on_this_thread()) {
         PyEval_RestoreThread(state);
-        stop(messages::process_exiting());
+        raise(PyExc_RuntimeError, messages::process_exiting());
     }
     for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
 }
@@ -41,9 +42,22 @@ struct Running {
     bool ended = false;  // guarded by `mutex`
 };
 
+// In a child forked by a signal handler while the caller waited, the work's
+// thread is the parent's: the child leaves the wait. What the caller and that
+// thread share stays untouched for good, as that thread may have held its
+// mutex at the fork, and what the work built (threads, locks) is the parent's.
+// A handler's own exception stays pending; else the refusal is raised.
+bool leave_in_forked_child(std::shared_ptr<Running> running, std::shared_ptr<Job>& job, bool raised) {
+    [[maybe_unused]] auto* kept = new std::shared_ptr<Running>(std::move(running));  // never destroyed
+    job.reset();  // `running` holds it too
+    if (!raised) set_error(PyExc_RuntimeError, messages::compile_thread_in_parent());
+    return false;
+}
+
 }  // namespace
 
 bool run_interruptible(std::shared_ptr<Job>& job) {
+    const std::uint64_t generation = fork_generation();
     PyThreadState* state = PyEval_SaveThread();
     auto running = std::make_shared<Running>(job);
     if (!running->stay.started()) {
@@ -80,6 +94,7 @@ bool run_interruptible(std::shared_ptr<Job>& job) {
         }
         PyEval_RestoreThread(state);
         raised = PyErr_CheckSignals() != 0;  // the handler's exception stays pending
+        if (fork_generation() != generation) return leave_in_forked_child(std::move(running), job, raised);
         state = PyEval_SaveThread();
         if (raised) break;
         lock.lock();

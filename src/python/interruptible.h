@@ -24,7 +24,14 @@
 //   another thread, the checks find nothing and the work runs to its end.
 // - Once the process's teardown began (base/teardown.h), a caller still
 //   waiting stops waiting and never returns into the interpreter; its work is
-//   abandoned as above.
+//   abandoned as above. The thread that runs the teardown is refused instead,
+//   with RuntimeError (`messages::process_exiting()`).
+// - In a child forked while the caller waited (by a signal handler that
+//   forks), the work's thread is not there: the call throws PyError with the
+//   handler's exception, or with RuntimeError
+//   (`messages::compile_thread_in_parent()`) when the handler raised none,
+//   and leaves what the work shares and built untouched (it belongs to the
+//   parent's thread), never waiting for it.
 // - The work's thread has the stack that the process's stack limit gives
 //   (base/thread.h, `stack_size_for_process_limit`), not the smaller default
 //   of a new thread, so work that fits the calling thread fits it too.

@@ -66,6 +66,11 @@ std::string_view no_exception_set() { return "attempted to fetch exception but n
 
 std::string_view process_exiting() { return "the process is exiting: no compile starts any more"; }
 
+std::string_view compile_thread_in_parent() {
+    return "the compile cannot end in this process: it was forked while the compile ran on a thread of the parent, "
+           "which this process does not have; compile again here";
+}
+
 std::string made_before_fork(std::string_view class_name) {
     return fmt::format(
         "{} objects cannot be used in a forked child process: this one was made before the fork; create models "

@@ -56,10 +56,16 @@ std::string_view no_exception_set();  // "attempted to fetch exception but none 
 // The import of the module into a sub-interpreter.
 std::string_view no_subinterpreters();
 
-// A compile asked for by the thread that ends the interpreter, once the
-// process's teardown began: "the process is exiting: no compile starts any more"
+// RuntimeError for a compile asked for by the thread that ends the
+// interpreter, once the process's teardown began: "the process is exiting: no
+// compile starts any more"
 std::string_view process_exiting();
 
+// RuntimeError for a compile whose caller, waiting for the compile's thread,
+// finds itself in a child forked meanwhile (by a signal handler): "the compile
+// cannot end in this process: it was forked while the compile ran on a thread
+// of the parent, which this process does not have; compile again here".
+std::string_view compile_thread_in_parent();
 // RuntimeError for an object used in a process forked after it was made:
 // "{class} objects cannot be used in a forked child process: this one was
 // made before the fork; create models after forking".

@@ -1,9 +1,11 @@
 // The module `tallo`: its import entry and the registration of its classes.
 //
-// The module object is made once per process, by the first import, and kept:
-// later imports (also after it was removed from `sys.modules`) return the same
-// object with the same classes. Only the interpreter that imported it first may
-// import it; a sub-interpreter gets an ImportError. Nothing else runs during
+// The module object is made once per process, by the main interpreter's first
+// import, and kept: later imports (also after it was removed from
+// `sys.modules`) return the same object with the same classes. Only the main
+// interpreter may import it: a sub-interpreter gets an ImportError whenever it
+// asks, before the main interpreter's import or after, and its refusal keeps
+// nothing from the main interpreter. Nothing else runs during
 // the import: no thread, no regular expression, no worker pool. The import
 // registers the process's teardown (base/teardown.h) as an exit function of
 // the interpreter: those run before the interpreter ends the threads that
@@ -14,7 +16,6 @@
 // C library's exit, before that state goes (base/teardown.h).
 #include <Python.h>
 
-#include <cstdint>
 #include <utility>
 
 #include "base/teardown.h"
@@ -72,15 +73,12 @@ Ref make_module() {
     return module;
 }
 
-// returns a new reference: the module of this process, made at the first call.
+// returns a new reference: the module of this process, made at the main
+// interpreter's first call.
 PyObject* import_module() noexcept {
-    static std::int64_t first_interpreter = -1;
     static PyObject* module = nullptr;  // owned for the rest of the process
 
-    std::int64_t interpreter = PyInterpreterState_GetID(PyInterpreterState_Get());
-    if (interpreter < 0) return nullptr;
-    if (first_interpreter < 0) first_interpreter = interpreter;
-    if (interpreter != first_interpreter) {
+    if (PyInterpreterState_Get() != PyInterpreterState_Main()) {
         set_error(PyExc_ImportError, messages::no_subinterpreters());
         return nullptr;
     }

@@ -142,6 +142,32 @@ def test_exit_during_a_long_grounding_ends_soon_with_its_status():
         assert (child.returncode, out, errors) == (status, "leaving\n", "")
 
 
+# An exit handler registered before the module's import runs after the
+# module's own, once the teardown began: its compile is refused with an
+# Exception, which such a handler can catch.
+COMPILE_AFTER_TEARDOWN = textwrap.dedent("""
+    import atexit
+
+    def compile_late():
+        try:
+            tallo.Tallo.compile('a <- source("/a", Probability). t if a. t -> target("/t").')
+            print("compiled")
+        except RuntimeError as error:
+            print("RuntimeError", error)
+
+    atexit.register(compile_late)
+    import tallo
+""")
+
+
+def test_a_compile_after_the_teardown_began_raises_runtime_error():
+    environment = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    child = subprocess.run([sys.executable, "-c", COMPILE_AFTER_TEARDOWN], env=environment, capture_output=True,
+                           text=True, timeout=120)
+    assert (child.returncode, child.stdout, child.stderr) == (
+        0, "RuntimeError the process is exiting: no compile starts any more\n", "")
+
+
 # The child offers itself to the out-of-memory killer first, so that a batch
 # width that got through to its leaves would kill only the child.
 HUGE_BATCH = textwrap.dedent("""

@@ -1,7 +1,9 @@
 """The module `tallo`: its classes, their names and docstrings, and its import."""
 import importlib
 import os
+import subprocess
 import sys
+import textwrap
 
 import pytest
 
@@ -83,14 +85,40 @@ def test_reimport_returns_the_same_module_and_classes():
     assert [getattr(again, name) for name in CLASSES] == classes
 
 
-def test_import_into_a_subinterpreter_fails():
-    interpreters = pytest.importorskip("_xxsubinterpreters")
-    folder = os.path.dirname(tallo.__file__)
-    interpreter = interpreters.create()
-    try:
-        with pytest.raises(interpreters.RunFailedError) as info:
-            interpreters.run_string(interpreter, f"import sys\nsys.path.insert(0, {folder!r})\nimport tallo\n")
-    finally:
-        interpreters.destroy(interpreter)
-    assert "ImportError" in str(info.value)
-    assert "does not support sub-interpreters" in str(info.value)
+# Imports the module into the interpreters named on the command line, in that
+# order ("main" or "sub", a new sub-interpreter each), and prints what each
+# import gave. A process of its own, so that no import came before.
+IMPORTS_IN_ORDER = textwrap.dedent("""
+    import sys
+    import _xxsubinterpreters as interpreters
+
+    def import_into(which):
+        if which == "main":
+            import tallo
+            return "imported" if tallo.Tallo.compile("a.").get_names() == [] else "broken"
+        interpreter = interpreters.create()
+        try:
+            interpreters.run_string(interpreter, "import tallo")
+            return "imported"
+        except interpreters.RunFailedError as error:
+            return str(error)
+        finally:
+            interpreters.destroy(interpreter)
+
+    for which in sys.argv[1:]:
+        print(which, import_into(which))
+""")
+
+REFUSED = "<class 'ImportError'>: the module tallo does not support sub-interpreters"
+
+
+@pytest.mark.parametrize("order, outcomes", [
+    (["main", "sub"], ["imported", REFUSED]),
+    (["sub", "main", "sub"], [REFUSED, "imported", REFUSED]),
+])
+def test_a_subinterpreter_is_refused_whenever_it_imports_and_the_main_interpreter_never_is(order, outcomes):
+    pytest.importorskip("_xxsubinterpreters")
+    child = subprocess.run([sys.executable, "-c", IMPORTS_IN_ORDER, *order], capture_output=True, text=True,
+                           timeout=120, env=dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path)))
+    assert child.returncode == 0, child.stderr
+    assert child.stdout.splitlines() == [f"{which} {outcome}" for which, outcome in zip(order, outcomes)]
