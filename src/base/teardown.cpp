@@ -47,20 +47,6 @@ void end_at_once_if_work_runs(int status, void*) noexcept {
 
 }  // namespace
 
-}  // namespace tallo::teardown
-
-namespace tallo::fork_steps {
-
-// A forked child starts with an empty registry: the one it inherited lists
-// the work of threads that the child does not have, and its mutex may be held
-// by one of them for good. It is made anew in place, without destroying what
-// it held (nothing of it is the child's) and without allocating.
-void teardown_child() noexcept { new (&teardown::registry()) teardown::Registry(); }
-
-}  // namespace tallo::fork_steps
-
-namespace tallo::teardown {
-
 void begin() noexcept {
     Registry& r = registry();
     std::unique_lock lock(r.mutex);
@@ -104,3 +90,13 @@ Work::~Work() {
 }
 
 }  // namespace tallo::teardown
+
+namespace tallo::fork_steps {
+
+// A forked child starts with an empty registry: the one it inherited lists
+// the work of threads that the child does not have, and its mutex may be held
+// by one of them for good. It is made anew in place, without destroying what
+// it held (nothing of it is the child's) and without allocating.
+void teardown_child() noexcept { new (&teardown::registry()) teardown::Registry(); }
+
+}  // namespace tallo::fork_steps
